@@ -1,0 +1,7 @@
+#include "console/banner.h"
+
+namespace tavro {
+
+void play_banner() {}
+
+}  // namespace tavro
