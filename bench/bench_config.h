@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tavro {
 
@@ -22,6 +24,14 @@ struct bench_config {
     bool large_pages = false;
     bool bypass_timer_check = false;
 };
+
+/// The grid sizes a run accepts, ascending.
+inline constexpr std::array<std::uint64_t, 14> allowed_grid_sizes = {
+    64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192};
+
+/// The accepted sizes as one text, for messages and the help.
+inline constexpr std::string_view allowed_grid_sizes_text =
+    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
 
 /// Bytes of one thread's two field arrays: 64 x (N + 2)^3, wrapping on overflow.
 std::uint64_t grid_bytes_per_thread(std::uint64_t grid_size);
