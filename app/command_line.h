@@ -28,7 +28,7 @@ struct command_decision {
     harness_settings harness;
 };
 
-/// Tells whether `make_workload` knows a workload name.
+/// Tells whether `make_workload` knows a workload name. Must be callable.
 using workload_name_check = std::function<bool(const std::string& name)>;
 
 /// The process's arguments: the program name is the first word when there
