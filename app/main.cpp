@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "console/banner.h"
+#include "timing/timer_report.h"
 
 namespace {
 
@@ -38,7 +39,9 @@ int main(int argc, char** argv) {
             write_lines(std::cout, decision.text);
             return 0;
         case tavro::command_action::topo_debug:
+            return 0;
         case tavro::command_action::timer_debug:
+            tavro::print_timer_diagnostics(std::cout);
             return 0;
         case tavro::command_action::run:
             break;
