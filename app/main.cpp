@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "console/banner.h"
+#include "machine/topology.h"
 #include "timing/timer_report.h"
 
 namespace {
@@ -26,6 +27,7 @@ bool workload_name_known(const std::string& /*name*/) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tavro::topology_cache topology;
     const tavro::command_decision decision =
         tavro::interpret_command_line(tavro::make_argument_list(argc, argv), workload_name_known);
     switch (decision.action) {
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
             write_lines(std::cout, decision.text);
             return 0;
         case tavro::command_action::topo_debug:
+            tavro::print_topology(tavro::ensure_topology(topology), std::cout);
+            std::cout.flush();
             return 0;
         case tavro::command_action::timer_debug:
             tavro::print_timer_diagnostics(std::cout);
