@@ -1,1 +1,56 @@
-int main() { return 0; }
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "app/command_line.h"
+#include "console/banner.h"
+#include "machine/topology.h"
+#include "timing/timer_report.h"
+
+namespace {
+
+// Every line is flushed as it is written, so the output interleaves
+// correctly with the error stream and survives an abrupt end.
+void write_lines(std::ostream& out, std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        out << text.substr(0, end) << std::endl;
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+}
+
+// Accepts every name until the solver's workload factory is linked in.
+bool workload_name_known(const std::string& /*name*/) {
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tavro::topology_cache topology;
+    const tavro::command_decision decision =
+        tavro::interpret_command_line(tavro::make_argument_list(argc, argv), workload_name_known);
+    switch (decision.action) {
+        case tavro::command_action::fail:
+            std::cerr << decision.text << std::endl;
+            return tavro::exit_code_of(decision);
+        case tavro::command_action::play_banner:
+            tavro::play_banner();
+            return 0;
+        case tavro::command_action::print_help:
+            write_lines(std::cout, decision.text);
+            return 0;
+        case tavro::command_action::topo_debug:
+            tavro::print_topology(tavro::ensure_topology(topology), std::cout);
+            std::cout.flush();
+            return 0;
+        case tavro::command_action::timer_debug:
+            tavro::print_timer_diagnostics(std::cout);
+            return 0;
+        case tavro::command_action::run:
+            break;
+    }
+    std::cout << "press enter to exit" << std::endl;
+    std::cin.get();
+    return 0;
+}

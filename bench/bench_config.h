@@ -25,13 +25,16 @@ struct bench_config {
     bool bypass_timer_check = false;
 };
 
-/// The grid sizes a run accepts, ascending.
+/// The grid edges a run accepts, smallest first.
 inline constexpr std::array<std::uint64_t, 14> allowed_grid_sizes = {
     64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192};
 
-/// The accepted sizes as one text, for messages and the help.
+/// `allowed_grid_sizes` joined by ", ", as shown in messages and the help.
 inline constexpr std::string_view allowed_grid_sizes_text =
     "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
+
+/// Whether `grid_size` is one of `allowed_grid_sizes`.
+bool is_allowed_grid_size(std::uint64_t grid_size);
 
 /// Bytes of one thread's two field arrays: 64 x (N + 2)^3, wrapping on overflow.
 std::uint64_t grid_bytes_per_thread(std::uint64_t grid_size);

@@ -104,11 +104,6 @@ std::optional<std::vector<T>> parse_number_list(std::string_view text) {
     return values;
 }
 
-bool is_allowed_size(std::uint64_t n) {
-    return std::find(allowed_grid_sizes.begin(), allowed_grid_sizes.end(), n) !=
-           allowed_grid_sizes.end();
-}
-
 std::optional<std::size_t> isa_position(std::string_view name) {
     const auto it = std::find(std::begin(harness_isa_names), std::end(harness_isa_names), name);
     if (it == std::end(harness_isa_names)) {
@@ -170,7 +165,7 @@ std::optional<std::vector<std::uint64_t>> sweep_sizes(std::string_view text) {
         return std::vector<std::uint64_t>(allowed_grid_sizes.begin(), allowed_grid_sizes.end());
     }
     if (const auto range = parse_range<std::uint64_t>(text, 64, 384);
-        range && is_allowed_size(range->lo) && is_allowed_size(range->hi)) {
+        range && is_allowed_grid_size(range->lo) && is_allowed_grid_size(range->hi)) {
         std::vector<std::uint64_t> sizes;
         for (const std::uint64_t n : allowed_grid_sizes) {
             if (n >= range->lo && n <= range->hi && (n - range->lo) % range->step == 0) {
@@ -180,7 +175,7 @@ std::optional<std::vector<std::uint64_t>> sweep_sizes(std::string_view text) {
         return sizes;
     }
     auto sizes = parse_number_list<std::uint64_t>(text);
-    if (sizes && !std::all_of(sizes->begin(), sizes->end(), is_allowed_size)) {
+    if (sizes && !std::all_of(sizes->begin(), sizes->end(), is_allowed_grid_size)) {
         return std::nullopt;
     }
     return sizes;

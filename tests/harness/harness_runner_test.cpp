@@ -52,7 +52,7 @@ TEST(HarnessRunner, DefaultSweepRunsThreeTimesAndTabulates) {
               "\n!!HARNESS!!\n"
               "=====none results=====\n"
               " none     |    run 1    run 2    run 3 |      avg |  max/min\n"
-              "==================================================================\n"
+              "============================================================\n"
               " none     |   100.00      ---   102.00 |   101.00 |    2.00%\n");
     EXPECT_EQ(seen_configs.size(), 3u);
     ASSERT_EQ(settings.runs.size(), 1u);
@@ -86,7 +86,7 @@ TEST(HarnessRunner, ZeroSubRunsAndWideLabels) {
     EXPECT_TRUE(seen_configs.empty());
     EXPECT_NE(got.out.find("!!HARNESS!! estimated total time = 0s\n"), std::string::npos);
     EXPECT_NE(got.out.find(" size     | |      avg |  max/min\n"
-                           "==================================\n"
+                           "=================================\n"
                            " 64       | |      --- |      ---\n"),
               std::string::npos);
 
@@ -120,13 +120,13 @@ TEST(HarnessRunner, BadVariableOrOptionTextRunsNothing) {
 TEST(HarnessRunner, LongLabelWidensEveryLine) {
     harness_settings settings;
     settings.var_name = "threads";
-    settings.option_string = "123456789012";
+    settings.option_string = "4294967295";
     settings.sub_runs = 1;
     bench_config config;
     const auto got = sweep(settings, config, {1.0});
-    EXPECT_NE(got.out.find(" threads      |    run 1 |      avg |  max/min\n"
-                           "==============================================\n"
-                           " 123456789012 |     1.00 |     1.00 |    0.00%\n"),
+    EXPECT_NE(got.out.find(" threads    |    run 1 |      avg |  max/min\n"
+                           "============================================\n"
+                           " 4294967295 |     1.00 |     1.00 |    0.00%\n"),
               std::string::npos);
 }
 

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "machine/cpuid.h"
+
+namespace tavro {
+
+/// The processor maker as told by the brand string.
+enum class cpu_vendor : std::uint32_t { intel = 0, amd = 1, unknown = 2 };
+
+/// What the timer compliance rule needs to know about the processor.
+struct cpu_identity {
+    /// The brand string as the processor stores it, blanks included.
+    std::string brand;
+    cpu_vendor vendor = cpu_vendor::unknown;
+    /// The base family field of CPUID leaf 1 (bits 8..11), without the
+    /// extended family.
+    std::uint32_t family = 0;
+    /// (extended model << 4) | model, from bits 16..19 and 4..7 of leaf 1 EAX.
+    std::uint32_t model = 0;
+};
+
+/// The 48-byte brand string of leaves 0x80000002..4 up to its first zero byte;
+/// empty when the processor has no such leaves.
+std::string decode_cpu_brand(const cpuid_snapshot& regs);
+
+/// "Intel" anywhere in the brand (case-sensitive) makes it Intel, otherwise
+/// "AMD" anywhere makes it AMD, otherwise unknown.
+cpu_vendor vendor_from_brand(std::string_view brand);
+
+/// Brand, vendor, family and model from captured CPUID registers.
+cpu_identity decode_cpu_identity(const cpuid_snapshot& regs);
+
+/// The brand string of the processor this runs on.
+std::string read_cpu_brand();
+
+/// The identity of the processor this runs on.
+cpu_identity read_cpu_identity();
+
+}  // namespace tavro

@@ -1,0 +1,64 @@
+#include "bench/auto_thread_count.h"
+
+#include <limits>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "bench/bench_config.h"
+
+namespace tavro {
+namespace {
+
+constexpr std::uint64_t gib = std::uint64_t{1} << 30;
+
+// One node and cache group with `cores` cores of `threads` hardware threads each.
+cpu_topology uniform(std::uint32_t cores, std::uint32_t threads) {
+    llc_group group;
+    for (std::uint32_t c = 0; c < cores; ++c) {
+        cpu_core core{.id = c, .perf_level = 0, .logicals = {}};
+        for (std::uint32_t t = 0; t < threads; ++t) {
+            core.logicals.push_back(
+                {.index = t, .core_id = c, .processor = c * threads + t, .group = 0});
+        }
+        group.cores.push_back(std::move(core));
+    }
+    cpu_topology topology;
+    topology.perf_level_count = 1;
+    topology.nodes = {{.id = 0, .llc_groups = {std::move(group)}}};
+    return topology;
+}
+
+TEST(AutoThreadCount, CoresLimitedByMemoryThatFits) {
+    // 514^3 x 64 bytes per thread do not fit in 4 GiB: memory does not limit.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, 4 * gib), 8u);
+    // 194^3 x 64 bytes fit 36 times in 16 GiB; hardware threads count once.
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib), 8u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 3 * grid_bytes_per_thread(192)), 3u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 4 * grid_bytes_per_thread(192) - 1), 3u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 0), 8u);  // memory unknown
+}
+
+TEST(AutoThreadCount, NoCoresAndUnknownTopology) {
+    cpu_topology coreless;
+    coreless.nodes = {{.id = 0, .llc_groups = {{.id = 0, .cores = {}}}}};
+    EXPECT_EQ(auto_thread_count(coreless, 192, 16 * gib), 1u);
+
+    const std::uint32_t hardware = std::thread::hardware_concurrency();
+    EXPECT_EQ(auto_thread_count(cpu_topology{}, 192, 0), hardware == 0 ? 1u : hardware);
+}
+
+TEST(AutoThreadCount, HugeFitSaturatesInsteadOfWrapping) {
+    // 2^32 + 1 grids would truncate to a count of 1.
+    const std::uint64_t per_thread = grid_bytes_per_thread(64);
+    const std::uint64_t available = ((std::uint64_t{1} << 32) + 1) * per_thread;
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, available), 8u);
+
+    // An edge whose byte count wraps to 0 must not divide by zero.
+    const std::uint64_t wrapping = (std::uint64_t{1} << 20) - 2;  // (2^20)^3 x 64 = 2^66
+    ASSERT_EQ(grid_bytes_per_thread(wrapping), 0u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), wrapping, 16 * gib), 8u);
+}
+
+}  // namespace
+}  // namespace tavro

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tavro::testing {
+
+/// What a finished child process left behind.
+struct program_result {
+    /// The exit status, or minus the signal number that ended the process.
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+    /// True when the process was killed for running past the time limit.
+    bool timed_out = false;
+    /// Set when the process could not be started at all.
+    std::string spawn_error;
+};
+
+/// How the child's standard input is set up.
+enum class input_mode { dev_null, closed };
+
+/// Runs `path` with `arguments` (the program name is added as the first
+/// word), capturing both output streams, and kills it after `limit`.
+program_result run_program(const std::string& path, const std::vector<std::string>& arguments,
+                           input_mode input = input_mode::dev_null,
+                           std::chrono::seconds limit = std::chrono::seconds(120));
+
+}  // namespace tavro::testing

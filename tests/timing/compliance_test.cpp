@@ -1,0 +1,48 @@
+#include "timing/compliance.h"
+
+#include <gtest/gtest.h>
+
+namespace tavro {
+namespace {
+
+constexpr auto intel = cpu_vendor::intel;
+constexpr auto amd = cpu_vendor::amd;
+constexpr auto unknown = cpu_vendor::unknown;
+
+TEST(TimerRule, OlderSystemsAcceptEveryTimer) {
+    for (int code = 0; code <= 6; ++code) {
+        EXPECT_TRUE(timer_rule_allows(false, static_cast<timer_source>(code), amd, 0));
+        EXPECT_TRUE(timer_rule_allows(false, static_cast<timer_source>(code), unknown, 0x4F));
+    }
+}
+
+TEST(TimerRule, HpetIsAlwaysAccepted) {
+    for (auto vendor : {intel, amd, unknown}) {
+        EXPECT_TRUE(timer_rule_allows(true, timer_source::hpet, vendor, 0));
+        EXPECT_TRUE(timer_rule_allows(true, timer_source::hpet, vendor, 0x4F));
+    }
+}
+
+TEST(TimerRule, InvariantCounterNeedsARecentIntelModel) {
+    const auto itsc = timer_source::itsc;
+    EXPECT_TRUE(timer_rule_allows(true, itsc, intel, 0x4E));
+    EXPECT_TRUE(timer_rule_allows(true, itsc, intel, 0x50));
+    EXPECT_TRUE(timer_rule_allows(true, itsc, intel, 0x5E));
+    EXPECT_TRUE(timer_rule_allows(true, itsc, intel, 0x9E));
+    EXPECT_FALSE(timer_rule_allows(true, itsc, intel, 0x4F));
+    EXPECT_FALSE(timer_rule_allows(true, itsc, intel, 0x4D));
+    EXPECT_FALSE(timer_rule_allows(true, itsc, intel, 0x3C));
+    EXPECT_FALSE(timer_rule_allows(true, itsc, amd, 0x9E));
+    EXPECT_FALSE(timer_rule_allows(true, itsc, unknown, 0x9E));
+    EXPECT_FALSE(timer_rule_allows(true, timer_source::acpi, amd, 0x9E));
+    EXPECT_TRUE(timer_rule_allows(true, timer_source::unknown, intel, 0x9E));
+}
+
+TEST(FastTimerCompliance, LinuxIsNotASystemTheRuleGoverns) {
+    EXPECT_FALSE(system_is_6_2_or_later());
+    EXPECT_TRUE(fast_timer_is_compliant({1'000'000'000, 1'000'000'000, timer_source::unknown}));
+    EXPECT_TRUE(fast_timer_is_compliant(fast_timer::info()));
+}
+
+}  // namespace
+}  // namespace tavro

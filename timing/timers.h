@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "machine/cpuid.h"
+
+namespace tavro {
+
+/// The hardware behind the fast timer.
+enum class timer_source : std::uint8_t {
+    unknown = 0,
+    tsc = 1,   ///< time-stamp counter, not invariant
+    itsc = 2,  ///< invariant time-stamp counter
+    hpet = 3,
+    acpi = 4,
+    pit = 5,
+    rtc = 6,
+};
+
+/// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT" or "RTC"; codes above 6
+/// give "unknown".
+std::string_view timer_source_name(timer_source source);
+
+/// What is known about one clock.
+struct timer_info {
+    /// Counter units per second of the value that now() returns.
+    std::int64_t report_hz = 0;
+    /// Rate of the hardware or interrupt behind the counter; 0 when unknown.
+    std::int64_t underlying_hz = 0;
+    timer_source source = timer_source::unknown;
+};
+
+/// The time-stamp counter as the processor describes it.
+struct tsc_info {
+    bool invariant = false;
+    /// Nominal counter frequency in Hz; 0 when the processor does not tell.
+    std::uint64_t tsc_hz = 0;
+    /// Core crystal clock in Hz; 0 when not told.
+    std::uint64_t crystal_hz = 0;
+};
+
+/// Decodes tsc_info from captured CPUID registers (leaves 0, 0x15, 0x16 and
+/// 0x80000007). The nominal frequency is crystal x numerator / denominator
+/// from leaf 0x15 when all three are known, else leaf 0x16's base MHz.
+tsc_info decode_tsc_info(const cpuid_snapshot& regs);
+
+/// The tsc_info of the processor this runs on.
+tsc_info read_tsc_info();
+
+/// Names the source of a counter running at hz counts per second, given what
+/// the processor says about its time-stamp counter.
+timer_source classify_timer_source(std::int64_t hz, const tsc_info& tsc);
+
+/// The rate behind a Linux clocksource: "tsc" gives tsc_hz, "hpet" and
+/// "acpi_pm" their fixed crystals, "jiffies" and "refined-jiffies" tick_hz,
+/// and any other source (paravirtual clocks) the nanosecond rate 1e9.
+std::int64_t clocksource_hz(std::string_view name, std::int64_t tsc_hz, std::int64_t tick_hz);
+
+/// The tick rate of a clock with the given resolution in nanoseconds; 0 when
+/// the resolution is 0 or negative (unknown).
+std::int64_t tick_hz_from_resolution(std::int64_t resolution_ns);
+
+/// Whole seconds, milliseconds or microseconds between two counter values of
+/// a clock; 0 when its report_hz is 0 or less. Exact for any difference that
+/// fits in 64 bits: the difference is split into whole seconds and the rest.
+std::int64_t elapsed_seconds(const timer_info& info, std::int64_t start, std::int64_t end);
+std::int64_t elapsed_ms(const timer_info& info, std::int64_t start, std::int64_t end);
+std::int64_t elapsed_us(const timer_info& info, std::int64_t start, std::int64_t end);
+
+/// Whether the counter, now at now, would pass the largest signed 64-bit value
+/// within the given seconds (a report_hz of 0 or less compares against that
+/// largest value itself).
+bool timer_will_overflow(const timer_info& info, std::int64_t now, std::int64_t seconds);
+
+/// The high-resolution clock that times a run.
+struct fast_timer {
+    /// A monotonic count at info().report_hz counts per second.
+    static std::int64_t now();
+    static timer_info info();
+};
+
+/// The millisecond clock that cross-checks the fast timer.
+struct coarse_timer {
+    /// Milliseconds of a monotonic clock (report_hz 1000).
+    static std::uint64_t now();
+    static timer_info info();
+};
+
+}  // namespace tavro
