@@ -71,13 +71,13 @@ BENCHMARK_CAPTURE(bm_check_step, standing_wave, std::string("standing_wave"))
     ->Arg(64)
     ->Arg(192)
     ->Arg(384)
-    ->Unit(benchmark::kMillisecond)
+    ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(bm_check_step, soft_gaussian, std::string("soft_gaussian"))
     ->Arg(64)
     ->Arg(192)
     ->Arg(384)
-    ->Unit(benchmark::kMillisecond)
+    ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
 BENCHMARK_MAIN();
