@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "console/banner.h"
 #include "machine/topology.h"
+#include "solver/workload.h"
 #include "timing/timer_report.h"
 
 namespace {
@@ -19,9 +20,8 @@ void write_lines(std::ostream& out, std::string_view text) {
     }
 }
 
-// Accepts every name until the solver's workload factory is linked in.
-bool workload_name_known(const std::string& /*name*/) {
-    return true;
+bool workload_name_known(const std::string& name) {
+    return tavro::make_workload(name, 0) != nullptr;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "app/option_parser.h"
 #include "bench/bench_config.h"
 #include "harness/harness_settings.h"
+#include "solver/workload.h"
 
 namespace tavro {
 
@@ -18,9 +19,6 @@ inline constexpr std::array<std::uint64_t, 14> allowed_grid_sizes = {
 /// `allowed_grid_sizes` joined by ", ", as shown in messages and the help.
 inline constexpr std::string_view allowed_grid_sizes_text =
     "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
-
-/// The workload names that a run accepts, joined by ", ".
-inline constexpr std::string_view workload_names_text = "standing_wave, soft_gaussian";
 
 /// Whether `grid_size` is one of `allowed_grid_sizes`.
 bool is_allowed_grid_size(std::uint64_t grid_size);

@@ -114,6 +114,11 @@ TEST(CommandLine, BadCommandLinesGiveOneMessageOnStderrAndExitCodeOne) {
         {{"-s", "0"}, "Invalid size '0', must be one of: " + sizes},
         {{"-s", "18446744073709551615"},
          "Invalid size '18446744073709551615', must be one of: " + sizes},
+        {{"--workload", "Standing_Wave"},
+         "Invalid workload name 'Standing_Wave', must be one of: standing_wave, soft_gaussian"},
+        {{"--workload="}, "Invalid workload name '', must be one of: standing_wave, soft_gaussian"},
+        {{"--workload", "standing_wave ", "--help"},
+         "Invalid workload name 'standing_wave ', must be one of: standing_wave, soft_gaussian"},
     };
     for (const failing_case& c : cases) {
         std::string shown;
