@@ -3,8 +3,11 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "bench/driver.h"
 #include "console/banner.h"
+#include "harness/harness_runner.h"
 #include "machine/topology.h"
+#include "solver/workload.h"
 #include "timing/timer_report.h"
 
 namespace {
@@ -19,9 +22,12 @@ void write_lines(std::ostream& out, std::string_view text) {
     }
 }
 
-// Accepts every name until the solver's workload factory is linked in.
-bool workload_name_known(const std::string& /*name*/) {
-    return true;
+std::optional<double> run_benchmark(tavro::bench_config config, tavro::topology_cache& topology) {
+    return tavro::run_benchmark(std::move(config), topology);
+}
+
+bool workload_name_known(const std::string& name) {
+    return tavro::make_workload(name, 0) != nullptr;
 }
 
 }  // namespace
@@ -50,6 +56,10 @@ int main(int argc, char** argv) {
         case tavro::command_action::run:
             break;
     }
+    tavro::bench_config config = decision.config;
+    tavro::harness_settings harness = decision.harness;
+    const tavro::tavro_harness_context context{config, topology, &run_benchmark};
+    tavro::run_harness(harness, context, std::cout, std::cerr);
     std::cout << "press enter to exit" << std::endl;
     std::cin.get();
     return 0;

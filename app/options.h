@@ -7,11 +7,9 @@
 #include "app/option_parser.h"
 #include "bench/bench_config.h"
 #include "harness/harness_settings.h"
+#include "solver/workload.h"
 
 namespace tavro {
-
-/// The workload names that a run accepts, joined by ", ".
-inline constexpr std::string_view workload_names_text = "standing_wave, soft_gaussian";
 
 /// The command-line switches that pick what the program does instead of a run.
 struct command_flags {

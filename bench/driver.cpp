@@ -38,14 +38,10 @@ std::optional<double> run_benchmark(bench_config config, topology_cache& topolog
     const thread_manager manager = make_thread_manager(config, topology);
     const bool large_pages = config.large_pages;
     enable_large_pages();
-    const run_request request{large_pages,
-                              manager,
-                              config.workload_name,
-                              config.isa_name,
-                              config.strict_isa,
-                              clamp_duration(config.duration_s),
-                              config.grid_size,
-                              config.bypass_timer_check,
+    const run_request request{large_pages,          manager,
+                              config.workload_name, config.isa_name,
+                              config.strict_isa,    clamp_duration(config.duration_s),
+                              config.grid_size,     config.bypass_timer_check,
                               config.threading};
     const run_result result = execute_run(request, env);
     return report_result(result, read_cpu_brand(), *env.out, *env.err);

@@ -39,18 +39,23 @@ struct run_shared {
 
     run_shared(const run_request& r, const run_environment& e, run_result& out, std::uint32_t p,
                timer_info fast_info, timer_info coarse_info)
-        : request(r), env(e), result(out), barrier(p), progress(p), fast(fast_info),
+        : request(r),
+          env(e),
+          result(out),
+          barrier(p, [this] { return stop.stop_requested(); }),
+          progress(p),
+          fast(fast_info),
           coarse(coarse_info) {}
 };
 
 class worker {
-public:
+  public:
     worker(run_shared& shared, std::uint32_t index)
         : s_(shared), index_(index), is_reporter_(index == 0), token_(shared.stop.get_token()) {}
 
     void run();
 
-private:
+  private:
     bool prepare();
     bool timed_loop();
     void finish();
@@ -94,7 +99,8 @@ void worker::run() {
 
 // Creation, allocation and initialisation, in lockstep with the other
 // workers: every worker arrives at both barrier phases even when it failed,
-// so that all of them leave together once one has asked to stop.
+// and the barrier tells all of them alike whether a stop was requested by the
+// time the phase ended, so that they leave together.
 bool worker::prepare() {
     if (is_reporter_) {
         say(s_.request.large_pages ? "allocating fields.... (large pages)"
@@ -109,9 +115,8 @@ bool worker::prepare() {
                    grid_request{s_.request.large_pages, s_.request.grid_size, cell_size})) {
         fail(fmt::format("field allocation failed in thread {}", index_), e);
     }
-    s_.barrier.arrive_and_wait();
-    if (token_.stop_requested()) {
-        return false;
+    if (s_.barrier.arrive_and_wait()) {
+        return false;  // some worker failed before this phase ended
     }
 
     if (is_reporter_) {
@@ -120,9 +125,8 @@ bool worker::prepare() {
     if (error_text e = work_->initialize()) {
         fail(fmt::format("failed to initalize field in thread {}", index_), e);
     }
-    s_.barrier.arrive_and_wait();
-    if (token_.stop_requested()) {
-        return false;
+    if (s_.barrier.arrive_and_wait()) {
+        return false;  // some worker failed before this phase ended
     }
     const std::int64_t init_end = fast_timer::now();
     if (is_reporter_) {
@@ -150,8 +154,10 @@ bool worker::timed_loop() {
             print_progress(loop_ms / 1000, duration_s, s_.progress, *s_.env.out);
         }
         error_text e = work_->before_step(iterations_);
-        if (!e) e = work_->step();
-        if (!e) e = work_->check_step(iterations_);
+        if (!e)
+            e = work_->step();
+        if (!e)
+            e = work_->check_step(iterations_);
         if (e) {
             fail(*e);
             return false;
@@ -200,8 +206,7 @@ void worker::finish() {
 void print_header(const run_request& request, std::uint32_t p, std::ostream& out) {
     const std::uint64_t per_thread = grid_bytes_per_thread(request.grid_size);
     const std::uint64_t n = request.grid_size;
-    out << fmt::format("running with {} thread{} ({})", p, p > 1 ? "s" : "",
-                       request.threading_name)
+    out << fmt::format("running with {} thread{} ({})", p, p > 1 ? "s" : "", request.threading_name)
         << std::endl;
     out << fmt::format("{} x {} x {} grid", n, n, n) << std::endl;
     out << format_bytes(per_thread) << " per thread" << std::endl;

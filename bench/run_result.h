@@ -49,7 +49,7 @@ static_assert(sizeof(progress_slot) == 128);
 
 /// The live progress of all workers of a run.
 class progress_table {
-public:
+  public:
     explicit progress_table(std::uint32_t slot_count)
         : count_(slot_count), slots_(std::make_unique<progress_slot[]>(slot_count)) {}
 
@@ -57,7 +57,7 @@ public:
     progress_slot& operator[](std::uint32_t i) { return slots_[i]; }
     const progress_slot& operator[](std::uint32_t i) const { return slots_[i]; }
 
-private:
+  private:
     std::uint32_t count_;
     std::unique_ptr<progress_slot[]> slots_;
 };

@@ -17,11 +17,16 @@ harness_plan make_plan(const harness_settings& settings, const tavro_harness_con
     known = true;
     const std::string& name = settings.var_name;
     const std::string_view text = settings.option_string;
-    if (name == "none") return h_none_var::gen(text, ctx);
-    if (name == "size") return h_size_var::gen(text, ctx);
-    if (name == "duration") return h_dur_var::gen(text, ctx);
-    if (name == "threads") return h_threads_var::gen(text, ctx);
-    if (name == "isa") return h_isa_var::gen(text, ctx);
+    if (name == "none")
+        return h_none_var::gen(text, ctx);
+    if (name == "size")
+        return h_size_var::gen(text, ctx);
+    if (name == "duration")
+        return h_dur_var::gen(text, ctx);
+    if (name == "threads")
+        return h_threads_var::gen(text, ctx);
+    if (name == "isa")
+        return h_isa_var::gen(text, ctx);
     known = false;
     return std::nullopt;
 }

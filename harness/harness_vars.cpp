@@ -11,8 +11,8 @@ namespace tavro {
 
 template <class T>
 std::optional<T> parse_decimal(std::string_view text) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(),
-                                     [](char c) { return c >= '0' && c <= '9'; })) {
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
     T value{};
@@ -69,7 +69,9 @@ std::vector<std::string_view> split_list(std::string_view text) {
 
 namespace {
 
-bool is_default_text(std::string_view text) { return text.empty() || text == "auto"; }
+bool is_default_text(std::string_view text) {
+    return text.empty() || text == "auto";
+}
 
 /// lo, hi and step of a numeric range text, absent parts taking the defaults;
 /// nothing when a part does not parse, hi is below lo or the step is 0.
@@ -219,8 +221,8 @@ harness_plan h_dur_var::gen(std::string_view text, const tavro_harness_context& 
 }
 
 harness_plan h_threads_var::gen(std::string_view text, const tavro_harness_context& ctx) {
-    const std::uint32_t upper = auto_thread_count(ensure_topology(ctx.topology),
-                                                  ctx.config.grid_size, available_physical_memory());
+    const std::uint32_t upper = auto_thread_count(
+        ensure_topology(ctx.topology), ctx.config.grid_size, available_physical_memory());
     return plan_numeric<std::uint32_t>(sweep_values(text, 1, upper), 1, false, ctx,
                                        [](bench_config& c, std::uint32_t v) { c.threads = v; });
 }

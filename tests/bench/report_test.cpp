@@ -31,8 +31,7 @@ report_output report(const run_result& r) {
     return {score, out.str(), err.str()};
 }
 
-const std::string invalid_box =
-    "==================\n  invalid result \n==================\n";
+const std::string invalid_box = "==================\n  invalid result \n==================\n";
 
 TEST(ReportResult, ValidRunPrintsTableVerdictAndScore) {
     const auto got = report(one_thread(10'000'000, 10'005));

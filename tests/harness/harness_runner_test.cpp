@@ -21,6 +21,14 @@ std::optional<double> scripted_run(bench_config config, std::optional<cpu_topolo
     return score;
 }
 
+harness_settings settings_for(std::string var, std::string option, std::uint32_t sub_runs) {
+    harness_settings settings;
+    settings.var_name = std::move(var);
+    settings.option_string = std::move(option);
+    settings.sub_runs = sub_runs;
+    return settings;
+}
+
 struct sweep_output {
     std::string out;
     std::string err;
@@ -60,10 +68,7 @@ TEST(HarnessRunner, DefaultSweepRunsThreeTimesAndTabulates) {
 }
 
 TEST(HarnessRunner, MarkersCountAcrossRunsAndRowsShowMissingScores) {
-    harness_settings settings;
-    settings.var_name = "duration";
-    settings.option_string = "10-30:10";
-    settings.sub_runs = 3;
+    harness_settings settings = settings_for("duration", "10-30:10", 3);
     bench_config config;
     const auto got = sweep(settings, config, {1.0, 2.0, 3.0});
     EXPECT_NE(got.out.find("!!HARNESS!! estimated total time = 3m 9s\n"), std::string::npos);
@@ -77,10 +82,7 @@ TEST(HarnessRunner, MarkersCountAcrossRunsAndRowsShowMissingScores) {
 }
 
 TEST(HarnessRunner, ZeroSubRunsAndWideLabels) {
-    harness_settings settings;
-    settings.var_name = "size";
-    settings.option_string = "64";
-    settings.sub_runs = 0;
+    harness_settings settings = settings_for("size", "64", 0);
     bench_config config;
     auto got = sweep(settings, config, {});
     EXPECT_TRUE(seen_configs.empty());
@@ -90,9 +92,7 @@ TEST(HarnessRunner, ZeroSubRunsAndWideLabels) {
                            " 64       | |      --- |      ---\n"),
               std::string::npos);
 
-    harness_settings isa;
-    isa.var_name = "isa";
-    isa.sub_runs = 1;
+    harness_settings isa = settings_for("isa", "", 1);
     got = sweep(isa, config, {5.0});
     EXPECT_NE(got.out.find(" isa      |    run 1 |      avg |  max/min\n"
                            "==========================================\n"
@@ -101,16 +101,13 @@ TEST(HarnessRunner, ZeroSubRunsAndWideLabels) {
 }
 
 TEST(HarnessRunner, BadVariableOrOptionTextRunsNothing) {
-    harness_settings unknown;
-    unknown.var_name = "colour";
+    harness_settings unknown = settings_for("colour", "", 3);
     bench_config config;
     auto got = sweep(unknown, config, {});
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "unknown var colour\n");
 
-    harness_settings bad;
-    bad.var_name = "size";
-    bad.option_string = "100";
+    harness_settings bad = settings_for("size", "100", 3);
     got = sweep(bad, config, {});
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "couldn't generate runs for harness for size\t100\n");
@@ -118,10 +115,7 @@ TEST(HarnessRunner, BadVariableOrOptionTextRunsNothing) {
 }
 
 TEST(HarnessRunner, LongLabelWidensEveryLine) {
-    harness_settings settings;
-    settings.var_name = "threads";
-    settings.option_string = "4294967295";
-    settings.sub_runs = 1;
+    harness_settings settings = settings_for("threads", "4294967295", 1);
     bench_config config;
     const auto got = sweep(settings, config, {1.0});
     EXPECT_NE(got.out.find(" threads    |    run 1 |      avg |  max/min\n"

@@ -10,7 +10,8 @@ using u64s = std::vector<std::uint64_t>;
 
 u32s range(std::uint32_t from, std::uint32_t to, std::uint32_t step = 1) {
     u32s v;
-    for (std::uint32_t x = from; x <= to; x += step) v.push_back(x);
+    for (std::uint32_t x = from; x <= to; x += step)
+        v.push_back(x);
     return v;
 }
 

@@ -1,0 +1,64 @@
+// Linux side of machine/memory.h: huge pages through mmap and the memory
+// figures from /proc/meminfo.
+#include "machine/memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <string>
+
+namespace tavro {
+
+namespace {
+
+// Empty when the file cannot be read, which every caller treats as unknown.
+std::string read_meminfo() {
+    std::string text;
+    std::FILE* file = std::fopen("/proc/meminfo", "r");
+    if (file == nullptr) {
+        return text;
+    }
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    std::fclose(file);
+    return text;
+}
+
+}  // namespace
+
+std::size_t enable_large_pages() {
+    // Linux needs no privilege for huge pages: whether a request succeeds
+    // depends on the size of the huge-page pool, which only an administrator
+    // sets (vm.nr_hugepages). MAP_HUGETLB uses the default huge-page size.
+    static const std::size_t page_size =
+        static_cast<std::size_t>(meminfo_bytes(read_meminfo(), "Hugepagesize"));
+    return page_size;
+}
+
+memory_block alloc_large_pages(std::size_t bytes) {
+    const std::size_t size = large_page_request_size(bytes, enable_large_pages());
+    if (size == 0) {
+        return {};
+    }
+    // Private huge-page mappings take their pages from the pool when mapped,
+    // so an empty or short pool fails here rather than at first touch.
+    void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_HUGETLB, -1, 0);
+    if (data == MAP_FAILED) {
+        return {};
+    }
+    return memory_block(data, size, memory_source::large_pages);
+}
+
+void detail::unmap_large_pages(void* data, std::size_t mapped_bytes) noexcept {
+    munmap(data, mapped_bytes);
+}
+
+std::uint64_t available_physical_memory() {
+    return meminfo_bytes(read_meminfo(), "MemAvailable");
+}
+
+}  // namespace tavro

@@ -1,0 +1,95 @@
+#include "solver/soft_gaussian.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace tavro {
+namespace {
+
+const bool small_pages = false;
+
+grid_memory_ledger& test_ledger() {
+    static grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    return ledger;
+}
+
+TEST(SoftGaussian, EnergyBalanceHoldsItsBandAtEveryStep) {
+    soft_gaussian w(4, test_ledger());
+    ASSERT_EQ(w.allocate_fields({small_pages, 64, 0.01}), std::nullopt);
+    ASSERT_EQ(w.initialize(), std::nullopt);
+    for (std::uint64_t n = 0; n <= 1500; ++n) {
+        ASSERT_EQ(w.before_step(n), std::nullopt);
+        ASSERT_EQ(w.step(), std::nullopt);
+        ASSERT_EQ(w.check_step(n), std::nullopt) << "step " << n;
+    }
+    EXPECT_EQ(w.validate(1501), std::nullopt);
+}
+
+TEST(SoftGaussian, PulseEntersTheCentreCells) {
+    soft_gaussian w(0, test_ledger());
+    ASSERT_EQ(w.allocate_fields({small_pages, 64, 0.01}), std::nullopt);
+    ASSERT_EQ(w.initialize(), std::nullopt);
+    const yee_grid& g = w.grid();
+
+    ASSERT_EQ(w.before_step(0), std::nullopt);
+    const double v = std::exp(-8.0) * 200.0 * g.dt;
+    EXPECT_NEAR(v, 0.0671 * 0.005, 1e-6);
+    EXPECT_DOUBLE_EQ(g.e.at(33, 33, 33).z, -v);
+    EXPECT_DOUBLE_EQ(g.h.at(33, 33, 33).y, -v);
+    EXPECT_DOUBLE_EQ(w.energy_acc(), v * v * g.cell_volume);
+    int nonzero = 0;
+    for (std::size_t n = 0; n < g.e.count(); ++n) {
+        nonzero += (g.e.cells()[n].x != 0.0) + (g.e.cells()[n].y != 0.0) +
+                   (g.e.cells()[n].z != 0.0) + (g.h.cells()[n].x != 0.0) +
+                   (g.h.cells()[n].y != 0.0) + (g.h.cells()[n].z != 0.0);
+    }
+    EXPECT_EQ(nonzero, 2);
+
+    // At its peak the pulse is exactly the amplitude, added to what is there.
+    const double ez = g.e.at(33, 33, 33).z;
+    ASSERT_EQ(w.before_step(20), std::nullopt);
+    EXPECT_EQ(g.e.at(33, 33, 33).z, ez - 200.0 * g.dt);
+}
+
+TEST(SoftGaussian, BandsNarrowAsThePulsePasses) {
+    const ratio_band start = ratio_band_for(0);
+    EXPECT_EQ(start.expected, 1.33333);
+    EXPECT_EQ(start.tolerance, 0.1);
+    EXPECT_EQ(ratio_band_for(1).tolerance, 0.1);
+    EXPECT_EQ(ratio_band_for(2).expected, 1.33333);
+    EXPECT_EQ(ratio_band_for(2).tolerance, 0.05);
+    EXPECT_EQ(ratio_band_for(25).tolerance, 0.05);
+    EXPECT_EQ(ratio_band_for(26).expected, 1.51619);
+    EXPECT_EQ(ratio_band_for(116).expected, 1.51955);
+    EXPECT_EQ(ratio_band_for(117).expected, 1.51904);
+    EXPECT_EQ(ratio_band_for(117).tolerance, 0.01);
+    EXPECT_EQ(ratio_band_for(std::numeric_limits<std::uint64_t>::max()).threshold, 116u);
+
+    // The edge itself is outside the band.
+    EXPECT_FALSE(ratio_in_band(1.5, {0.5, 1.0, 0}));
+    EXPECT_FALSE(ratio_in_band(0.5, {0.5, 1.0, 0}));
+    EXPECT_TRUE(ratio_in_band(1.4999, {0.5, 1.0, 0}));
+}
+
+TEST(SoftGaussian, EnergyBalanceFailureText) {
+    EXPECT_EQ(check_energy_balance(2, 0, 1.3, 1.0), std::nullopt);
+    EXPECT_EQ(check_energy_balance(2, 200, 1.3, 1.0),
+              "\nenergy ratio failure in thread 2\nenergy_acc = 1.300000\nenergy_calc = "
+              "1.000000\nratio = 1.300000");
+    EXPECT_NE(check_energy_balance(2, 0, 0.0, 0.0), std::nullopt);
+    EXPECT_NE(check_energy_balance(2, 0, 1.0, 0.0), std::nullopt);
+
+    soft_gaussian w(9, test_ledger());
+    ASSERT_EQ(w.allocate_fields({small_pages, 64, 0.01}), std::nullopt);
+    ASSERT_EQ(w.initialize(), std::nullopt);
+    // Nothing injected yet: 0 / 0.
+    EXPECT_NE(w.check_step(0), std::nullopt);
+    EXPECT_EQ(w.validate(0), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tavro
