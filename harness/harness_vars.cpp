@@ -27,30 +27,30 @@ template std::optional<std::uint32_t> parse_decimal<std::uint32_t>(std::string_v
 template std::optional<std::uint64_t> parse_decimal<std::uint64_t>(std::string_view);
 
 range_spec split_range_spec(std::string_view text) {
-    range_spec spec;
+    range_spec parts;
     std::string_view range = text;
     if (const auto colon = text.find(':'); colon != std::string_view::npos) {
         range = text.substr(0, colon);
         if (colon + 1 < text.size()) {
-            spec.step = text.substr(colon + 1);
+            parts.step = text.substr(colon + 1);
         }
     }
     if (range.empty()) {
-        return spec;
+        return parts;
     }
     const auto dash = range.find('-');
     if (dash == std::string_view::npos) {
-        spec.lo = range;
-        spec.hi = range;
-        return spec;
+        parts.lo = range;
+        parts.hi = range;
+        return parts;
     }
     if (dash > 0) {
-        spec.lo = range.substr(0, dash);
+        parts.lo = range.substr(0, dash);
     }
     if (dash + 1 < range.size()) {
-        spec.hi = range.substr(dash + 1);
+        parts.hi = range.substr(dash + 1);
     }
-    return spec;
+    return parts;
 }
 
 std::vector<std::string_view> split_list(std::string_view text) {
@@ -84,10 +84,10 @@ struct numeric_range {
 
 template <class T>
 std::optional<numeric_range<T>> parse_range(std::string_view text, T lower, T upper) {
-    const range_spec spec = split_range_spec(text);
-    const auto lo = spec.lo ? parse_decimal<T>(*spec.lo) : std::optional<T>(lower);
-    const auto hi = spec.hi ? parse_decimal<T>(*spec.hi) : std::optional<T>(upper);
-    const auto step = spec.step ? parse_decimal<T>(*spec.step) : std::optional<T>(1);
+    const range_spec parts = split_range_spec(text);
+    const auto lo = parts.lo ? parse_decimal<T>(*parts.lo) : std::optional<T>(lower);
+    const auto hi = parts.hi ? parse_decimal<T>(*parts.hi) : std::optional<T>(upper);
+    const auto step = parts.step ? parse_decimal<T>(*parts.step) : std::optional<T>(1);
     if (!lo || !hi || !step || *hi < *lo || *step == 0) {
         return std::nullopt;
     }
@@ -190,10 +190,10 @@ std::optional<std::vector<std::string_view>> sweep_isa_names(std::string_view te
         return std::vector<std::string_view>(std::begin(harness_isa_names),
                                              std::end(harness_isa_names));
     }
-    const range_spec spec = split_range_spec(text);
-    const auto lo = spec.lo ? isa_position(*spec.lo) : std::optional<std::size_t>(0);
-    const auto hi = spec.hi ? isa_position(*spec.hi) : std::optional<std::size_t>(last);
-    if (lo && hi && *lo <= *hi && !spec.step) {
+    const range_spec parts = split_range_spec(text);
+    const auto lo = parts.lo ? isa_position(*parts.lo) : std::optional<std::size_t>(0);
+    const auto hi = parts.hi ? isa_position(*parts.hi) : std::optional<std::size_t>(last);
+    if (lo && hi && *lo <= *hi && !parts.step) {
         return std::vector<std::string_view>(harness_isa_names + *lo, harness_isa_names + *hi + 1);
     }
     std::vector<std::string_view> names;

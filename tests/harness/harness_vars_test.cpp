@@ -26,25 +26,25 @@ TEST(HarnessText, ParseDecimalTakesWholeDigitTextsThatFit) {
 }
 
 TEST(HarnessText, RangeAndListSplitting) {
-    auto spec = split_range_spec("10-30:10");
-    EXPECT_EQ(spec.lo, "10");
-    EXPECT_EQ(spec.hi, "30");
-    EXPECT_EQ(spec.step, "10");
-    spec = split_range_spec("7");
-    EXPECT_EQ(spec.lo, "7");
-    EXPECT_EQ(spec.hi, "7");
-    EXPECT_FALSE(spec.step);
-    spec = split_range_spec(":5");
-    EXPECT_FALSE(spec.lo);
-    EXPECT_FALSE(spec.hi);
-    EXPECT_EQ(spec.step, "5");
-    spec = split_range_spec("-");
-    EXPECT_FALSE(spec.lo);
-    EXPECT_FALSE(spec.hi);
-    spec = split_range_spec("1-2-3:");
-    EXPECT_EQ(spec.lo, "1");
-    EXPECT_EQ(spec.hi, "2-3");
-    EXPECT_FALSE(spec.step);
+    auto parts = split_range_spec("10-30:10");
+    EXPECT_EQ(parts.lo, "10");
+    EXPECT_EQ(parts.hi, "30");
+    EXPECT_EQ(parts.step, "10");
+    parts = split_range_spec("7");
+    EXPECT_EQ(parts.lo, "7");
+    EXPECT_EQ(parts.hi, "7");
+    EXPECT_FALSE(parts.step);
+    parts = split_range_spec(":5");
+    EXPECT_FALSE(parts.lo);
+    EXPECT_FALSE(parts.hi);
+    EXPECT_EQ(parts.step, "5");
+    parts = split_range_spec("-");
+    EXPECT_FALSE(parts.lo);
+    EXPECT_FALSE(parts.hi);
+    parts = split_range_spec("1-2-3:");
+    EXPECT_EQ(parts.lo, "1");
+    EXPECT_EQ(parts.hi, "2-3");
+    EXPECT_FALSE(parts.step);
 
     EXPECT_EQ(split_list("10,,20"), (std::vector<std::string_view>{"10", "", "20"}));
     EXPECT_EQ(split_list(""), (std::vector<std::string_view>{""}));
