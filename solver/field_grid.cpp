@@ -72,11 +72,31 @@ void field_array::release() noexcept {
     reservation_.release();
 }
 
+namespace {
+
+/// Whether the ledger would admit both arrays of a grid of `dim` cells per
+/// axis at once. A size whose byte count wraps is left to field_array::create
+/// to refuse.
+bool grid_fits(std::uint64_t dim, grid_memory_ledger& ledger) {
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(dim, dim, &bytes) || __builtin_mul_overflow(bytes, dim, &bytes) ||
+        __builtin_mul_overflow(bytes, 2 * sizeof(field_cell), &bytes)) {
+        return true;
+    }
+    return ledger.reserve(bytes).has_value();
+}
+
+}  // namespace
+
 yee_grid build_yee_grid(const grid_request& request, grid_memory_ledger& ledger) {
     const std::uint64_t dim = request.grid_size + 2;
     yee_grid grid;
-    grid.e = field_array::create(dim, request.large_pages, ledger);
-    grid.h = field_array::create(dim, request.large_pages, ledger);
+    // Both arrays must fit: refusing the whole grid up front spares zero-filling
+    // an E field that could never be used (tens of GiB for the largest sizes).
+    if (request.large_pages || grid_fits(dim, ledger)) {
+        grid.e = field_array::create(dim, request.large_pages, ledger);
+        grid.h = field_array::create(dim, request.large_pages, ledger);
+    }
     grid.dx = request.cell_size;
     grid.dt = grid.dx * 0.5;
     grid.cell_volume = std::pow(grid.dx, 3.0);
