@@ -137,7 +137,7 @@ void grid_memory_ledger::give_back(std::uint64_t bytes) noexcept {
 }
 
 grid_memory_ledger& process_grid_ledger() {
-    static grid_memory_ledger ledger(available_physical_memory);
+    static grid_memory_ledger ledger(grid_memory_budget);
     return ledger;
 }
 

@@ -135,8 +135,14 @@ class grid_memory_ledger {
     std::uint64_t budget_ = 0;
 };
 
+/// The budget the process-wide grid ledger admits grids against, in bytes; 0
+/// for no limit. On Linux the available physical memory, as the system
+/// over-commits; on Windows 0, as the system refuses at allocation what it
+/// cannot commit. Read afresh at every call.
+std::uint64_t grid_memory_budget();
+
 /// The ledger that every workload of this process uses, with its budget from
-/// available_physical_memory.
+/// grid_memory_budget.
 grid_memory_ledger& process_grid_ledger();
 
 namespace detail {

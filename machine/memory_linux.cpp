@@ -61,4 +61,10 @@ std::uint64_t available_physical_memory() {
     return meminfo_bytes(read_meminfo(), "MemAvailable");
 }
 
+std::uint64_t grid_memory_budget() {
+    // Linux over-commits: a grid beyond what the machine can back would be
+    // granted and the process killed later while it is filled.
+    return available_physical_memory();
+}
+
 }  // namespace tavro

@@ -130,6 +130,18 @@ std::int64_t tick_hz_from_resolution(std::int64_t resolution_ns) {
     return resolution_ns > 0 ? nanosecond_hz / resolution_ns : 0;
 }
 
+std::int64_t windows_tick_hz(std::optional<std::uint32_t> timer_resolution_100ns,
+                             std::optional<std::uint32_t> time_increment_100ns) {
+    constexpr std::int64_t intervals_per_second = 10'000'000;
+    // A query that reports success with a zero interval tells nothing.
+    for (const auto interval : {timer_resolution_100ns, time_increment_100ns}) {
+        if (interval && *interval != 0) {
+            return intervals_per_second / *interval;
+        }
+    }
+    return 0;
+}
+
 std::int64_t elapsed_seconds(const timer_info& info, std::int64_t start, std::int64_t end) {
     return elapsed_in_units(info, start, end, 1);
 }

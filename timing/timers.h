@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "machine/cpuid.h"
@@ -60,6 +61,14 @@ std::int64_t clocksource_hz(std::string_view name, std::int64_t tsc_hz, std::int
 /// The tick rate of a clock with the given resolution in nanoseconds; 0 when
 /// the resolution is 0 or negative (unknown).
 std::int64_t tick_hz_from_resolution(std::int64_t resolution_ns);
+
+/// The tick rate behind Windows' millisecond count, from the interval of
+/// the system timer in units of 100 ns: the current timer resolution when
+/// that query succeeded, else the clock increment when that one did. A
+/// missing or zero interval gives way to the next source; 0 when neither
+/// gives one (unknown).
+std::int64_t windows_tick_hz(std::optional<std::uint32_t> timer_resolution_100ns,
+                             std::optional<std::uint32_t> time_increment_100ns);
 
 /// Whole seconds, milliseconds or microseconds between two counter values of
 /// a clock; 0 when its report_hz is 0 or less. Exact for any difference that

@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <ostream>
+#include <vector>
 
 #include <unistd.h>
 
@@ -72,6 +73,33 @@ TEST(MoveCursorUp, NoTerminalWritesNothingAndIsAskedOnce) {
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(mode.vt_attempted);
     EXPECT_FALSE(mode.vt_enabled);
+}
+
+TEST(MoveCursorUp, WithoutEscapesTheConsoleCursorMovesInstead) {
+    recording_buffer buf;
+    std::ostream out(&buf);
+    cursor_mode mode;
+    std::vector<std::uint32_t> moves;
+    const auto console = [&](std::uint32_t lines, std::ostream& stream) {
+        EXPECT_EQ(&stream, &out);
+        moves.push_back(lines);
+        return true;
+    };
+    move_cursor_up(
+        0, out, mode, [] { return false; }, console);
+    move_cursor_up(
+        4, out, mode, [] { return false; }, console);
+    move_cursor_up(
+        1, out, mode, [] { return true; }, console);
+    EXPECT_EQ(moves, (std::vector<std::uint32_t>{4, 1}));
+    EXPECT_EQ(buf.str(), "");
+
+    // Where escapes work, the console cursor is never used.
+    cursor_mode terminal;
+    move_cursor_up(
+        2, out, terminal, [] { return true; }, console);
+    EXPECT_EQ(moves.size(), 2u);
+    EXPECT_EQ(buf.str(), "\x1b[2F");
 }
 
 TEST(MoveCursorUp, WritesIntoStdCoutOnlyWhenItIsATerminal) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -206,26 +207,15 @@ TEST(TimerOverflow, LimitIsTheSecondsLeftBeforeTheLargestCount) {
     EXPECT_TRUE(timer_will_overflow(broken, 123, int64_max));
 }
 
-TEST(Clocks, ThisMachinesClocksRunTogether) {
-    const timer_info fast = fast_timer::info();
-    EXPECT_EQ(fast.report_hz, 1'000'000'000);
-    EXPECT_GT(fast.underlying_hz, 0);
-    const timer_info coarse = coarse_timer::info();
-    EXPECT_EQ(coarse.report_hz, 1000);
-    EXPECT_GE(coarse.underlying_hz, 0);
-    EXPECT_EQ(coarse.source, timer_source::unknown);
-
-    const std::int64_t fast_start = fast_timer::now();
-    const std::uint64_t coarse_start = coarse_timer::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const std::int64_t fast_end = fast_timer::now();
-    const std::uint64_t coarse_end = coarse_timer::now();
-    ASSERT_GE(coarse_end, coarse_start);
-    const std::int64_t fast_ms = elapsed_ms(fast, fast_start, fast_end);
-    const auto coarse_ms = static_cast<std::int64_t>(coarse_end - coarse_start);
-    EXPECT_GE(fast_ms, 50);
-    // Both follow the same kernel timekeeping; the coarse one lags by up to a tick.
-    EXPECT_LE(std::abs(fast_ms - coarse_ms), 31) << fast_ms << " vs " << coarse_ms;
+TEST(WindowsTickRate, ResolutionFirstThenIncrementNeverDividingByZero) {
+    // 1 ms current resolution; the 15.625 ms clock increment as fallback.
+    EXPECT_EQ(windows_tick_hz(10'000, 156'250), 1000);
+    EXPECT_EQ(windows_tick_hz(std::nullopt, 156'250), 64);
+    EXPECT_EQ(windows_tick_hz(0, 156'250), 64);
+    EXPECT_EQ(windows_tick_hz(0, 0), 0);
+    EXPECT_EQ(windows_tick_hz(std::nullopt, std::nullopt), 0);
+    EXPECT_EQ(windows_tick_hz(1, std::nullopt), 10'000'000);
+    EXPECT_EQ(windows_tick_hz(std::numeric_limits<std::uint32_t>::max(), std::nullopt), 0);
 }
 
 }  // namespace
