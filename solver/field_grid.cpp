@@ -1,6 +1,7 @@
 #include "solver/field_grid.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -98,19 +99,68 @@ double cell_energy(const yee_grid& grid, std::uint64_t i, std::uint64_t j, std::
     return (e2 + h2) * (grid.cell_volume * 0.5);
 }
 
+namespace {
+
+// Cells ahead that the energy pass prefetches its memory streams.
+constexpr std::size_t energy_prefetch_cells = 192;
+
+inline void prefetch_energy_ahead(const field_cell* p) {
+    // Formed as an integer: the address may lie past the end of the array.
+    const std::uintptr_t address =
+        reinterpret_cast<std::uintptr_t>(p) + energy_prefetch_cells * sizeof(field_cell);
+    __builtin_prefetch(reinterpret_cast<const void*>(address));
+}
+
+// cell_energy with its neighbours given: e and h at (i, j, k), h_i at
+// (i - 1, j, k), h_j at (i, j - 1, k), h_k at (i, j, k - 1).
+inline double energy_of(const field_cell& e, const field_cell& h, const field_cell& h_i,
+                        const field_cell& h_j, const field_cell& h_k, double half_volume) {
+    const double e2 = (e.x * e.x + e.y * e.y) + e.z * e.z;
+    const double hx = (h_i.x + h.x) * 0.5;
+    const double hy = (h_j.y + h.y) * 0.5;
+    const double hz = (h_k.z + h.z) * 0.5;
+    const double h2 = (hx * hx + hy * hy) + hz * hz;
+    return (e2 + h2) * half_volume;
+}
+
+}  // namespace
+
+// The same sum as adding cell_energy over the cells in index order into one
+// accumulator (bit for bit; the tests compare it with that loop), with row
+// pointers, two cells per iteration and the memory streams prefetched: the
+// soft-Gaussian workload runs this pass after every step.
 double total_energy(const yee_grid& grid) {
     if (!grid.e.has_storage() || !grid.h.has_storage()) {
         return 0.0;
     }
-    const std::uint64_t b = grid.e.dim() - 1;
+    const std::uint64_t dim = grid.e.dim();
+    const std::uint64_t b = dim - 1;
     if (b <= 2) {
         return 0.0;
     }
+    const double half_volume = grid.cell_volume * 0.5;
+    const field_cell* const e = grid.e.cells();
+    const field_cell* const h = grid.h.cells();
+    const auto row = static_cast<std::size_t>(dim);
+    const std::size_t plane = row * row;
     double sum = 0.0;
     for (std::uint64_t i = 2; i < b; ++i) {
         for (std::uint64_t j = 2; j < b; ++j) {
-            for (std::uint64_t k = 2; k < b; ++k) {
-                sum += cell_energy(grid, i, j, k);
+            const std::size_t base = cell_index(dim, i, j, 0);
+            const field_cell* const e0 = e + base;
+            const field_cell* const h0 = h + base;
+            const field_cell* const h_i = h0 - plane;
+            const field_cell* const h_j = h0 - row;
+            std::uint64_t k = 2;
+            for (; k + 1 < b; k += 2) {
+                prefetch_energy_ahead(e0 + k);
+                prefetch_energy_ahead(h0 + k);
+                prefetch_energy_ahead(h_i + k);
+                sum += energy_of(e0[k], h0[k], h_i[k], h_j[k], h0[k - 1], half_volume);
+                sum += energy_of(e0[k + 1], h0[k + 1], h_i[k + 1], h_j[k + 1], h0[k], half_volume);
+            }
+            if (k < b) {
+                sum += energy_of(e0[k], h0[k], h_i[k], h_j[k], h0[k - 1], half_volume);
             }
         }
     }
