@@ -3,7 +3,9 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "bench/driver.h"
 #include "console/banner.h"
+#include "harness/harness_runner.h"
 #include "machine/topology.h"
 #include "solver/workload.h"
 #include "timing/timer_report.h"
@@ -18,6 +20,10 @@ void write_lines(std::ostream& out, std::string_view text) {
         out << text.substr(0, end) << std::endl;
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     }
+}
+
+std::optional<double> run_benchmark(tavro::bench_config config, tavro::topology_cache& topology) {
+    return tavro::run_benchmark(std::move(config), topology);
 }
 
 bool workload_name_known(const std::string& name) {
@@ -50,6 +56,10 @@ int main(int argc, char** argv) {
         case tavro::command_action::run:
             break;
     }
+    tavro::bench_config config = decision.config;
+    tavro::harness_settings harness = decision.harness;
+    const tavro::tavro_harness_context context{config, topology, &run_benchmark};
+    tavro::run_harness(harness, context, std::cout, std::cerr);
     std::cout << "press enter to exit" << std::endl;
     std::cin.get();
     return 0;

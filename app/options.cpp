@@ -68,11 +68,6 @@ void add_harness_options(option_parser& parser, harness_settings& harness) {
 
 }  // namespace
 
-bool is_allowed_grid_size(std::uint64_t grid_size) {
-    return std::find(allowed_grid_sizes.begin(), allowed_grid_sizes.end(), grid_size) !=
-           allowed_grid_sizes.end();
-}
-
 option_parser make_option_parser(bench_config& config, command_flags& flags,
                                  harness_settings& harness) {
     option_parser parser;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <string_view>
@@ -11,17 +10,6 @@
 #include "solver/workload.h"
 
 namespace tavro {
-
-/// The grid edges a run accepts, smallest first.
-inline constexpr std::array<std::uint64_t, 14> allowed_grid_sizes = {
-    64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192};
-
-/// `allowed_grid_sizes` joined by ", ", as shown in messages and the help.
-inline constexpr std::string_view allowed_grid_sizes_text =
-    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
-
-/// Whether `grid_size` is one of `allowed_grid_sizes`.
-bool is_allowed_grid_size(std::uint64_t grid_size);
 
 /// The command-line switches that pick what the program does instead of a run.
 struct command_flags {

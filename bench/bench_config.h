@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tavro {
 
@@ -22,6 +24,17 @@ struct bench_config {
     bool large_pages = false;
     bool bypass_timer_check = false;
 };
+
+/// The grid edges a run accepts, smallest first.
+inline constexpr std::array<std::uint64_t, 14> allowed_grid_sizes = {
+    64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192};
+
+/// `allowed_grid_sizes` joined by ", ", as shown in messages and the help.
+inline constexpr std::string_view allowed_grid_sizes_text =
+    "64, 128, 192, 256, 320, 384, 448, 512, 640, 768, 1024, 2048, 4096, 8192";
+
+/// Whether `grid_size` is one of `allowed_grid_sizes`.
+bool is_allowed_grid_size(std::uint64_t grid_size);
 
 /// Bytes of one thread's two field arrays: 64 x (N + 2)^3, wrapping on overflow.
 std::uint64_t grid_bytes_per_thread(std::uint64_t grid_size);

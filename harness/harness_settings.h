@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "harness/harness_vars.h"
 
 namespace tavro {
 
@@ -12,6 +15,9 @@ struct harness_settings {
     std::uint32_t pause_ms = 1;
     /// How many times each planned run is repeated.
     std::uint32_t sub_runs = 3;
+    /// The planned runs of the last sweep with their scores; replaced by
+    /// every call of the runner.
+    std::vector<harness_run> runs;
     /// Name of the variable to sweep: "none", "size", "duration", "threads" or "isa".
     std::string var_name = "none";
     /// Sweep range text, read by the selected variable; may be empty.

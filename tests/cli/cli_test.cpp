@@ -152,9 +152,11 @@ TEST(CommandLine, DiagnosticFlagsExitWithoutPrompt) {
 
 TEST(CommandLine, RunEndsWithPromptAndDoesNotWaitOnClosedInput) {
     for (const input_mode input : {input_mode::closed, input_mode::dev_null}) {
-        const program_result result = run({}, input);
+        const program_result result =
+            run({"-n", "1", "-d", "1", "-s", "64", "--harness-sub-runs", "1"}, input);
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(result.err, "");
+        EXPECT_NE(result.out.find("valid result"), std::string::npos);
         const std::string prompt = "press enter to exit\n";
         ASSERT_GE(result.out.size(), prompt.size());
         EXPECT_EQ(result.out.substr(result.out.size() - prompt.size()), prompt);

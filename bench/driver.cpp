@@ -1,0 +1,50 @@
+#include "bench/driver.h"
+
+#include <algorithm>
+
+#include "bench/auto_thread_count.h"
+#include "bench/report.h"
+#include "machine/cpu_identity.h"
+#include "machine/memory.h"
+
+namespace tavro {
+
+std::uint32_t clamp_duration(std::uint32_t duration_s) {
+    return std::clamp<std::uint32_t>(duration_s, 1, 1000);
+}
+
+thread_manager make_thread_manager(const bench_config& config, topology_cache& topology) {
+    thread_manager manager;
+    manager.thread_count = config.threads;
+    if (manager.thread_count == 0) {
+        manager.thread_count = std::max<std::uint32_t>(
+            1, auto_thread_count(ensure_topology(topology), config.grid_size,
+                                 available_physical_memory()));
+    }
+    if (config.threading == "numa") {
+        manager.slots = build_numa_slots(ensure_topology(topology));
+    } else if (config.threading == "phte") {
+        manager.slots = build_phte_slots(ensure_topology(topology));
+    }
+    return manager;
+}
+
+std::optional<double> run_benchmark(bench_config config, topology_cache& topology) {
+    return run_benchmark(std::move(config), topology, run_environment::standard());
+}
+
+std::optional<double> run_benchmark(bench_config config, topology_cache& topology,
+                                    const run_environment& env) {
+    const thread_manager manager = make_thread_manager(config, topology);
+    const bool large_pages = config.large_pages;
+    enable_large_pages();
+    const run_request request{large_pages,          manager,
+                              config.workload_name, config.isa_name,
+                              config.strict_isa,    clamp_duration(config.duration_s),
+                              config.grid_size,     config.bypass_timer_check,
+                              config.threading};
+    const run_result result = execute_run(request, env);
+    return report_result(result, read_cpu_brand(), *env.out, *env.err);
+}
+
+}  // namespace tavro

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+
+#include "bench/bench_config.h"
+#include "bench/run_coordinator.h"
+#include "machine/topology.h"
+
+namespace tavro {
+
+/// The driver's duration rule: `duration_s` clamped to 1..1000 seconds.
+std::uint32_t clamp_duration(std::uint32_t duration_s);
+
+/// The thread manager of a run: the resolved thread count (automatic when
+/// `config.threads` is 0) and the placement slots of "numa" or "phte" (none
+/// for any other name). Detects the topology into `topology` when needed.
+thread_manager make_thread_manager(const bench_config& config, topology_cache& topology);
+
+/// Runs one benchmark with `config` and reports it; returns the final score
+/// in MGups for a valid run, nothing otherwise.
+std::optional<double> run_benchmark(bench_config config, topology_cache& topology);
+
+/// As above, with the run's surroundings given (tests).
+std::optional<double> run_benchmark(bench_config config, topology_cache& topology,
+                                    const run_environment& env);
+
+}  // namespace tavro

@@ -1,0 +1,109 @@
+#include "bench/report.h"
+
+#include <algorithm>
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "bench/version.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr std::size_t column_count = 5;
+using table_row = std::array<std::string, column_count>;
+
+constexpr std::array<std::string_view, column_count> header_titles = {
+    "thread", "grid updates", "time", "MGups", "iterations"};
+
+void print_row(std::ostream& out, const std::array<std::size_t, column_count>& widths,
+               const auto& cells) {
+    std::string line;
+    for (std::size_t c = 0; c < column_count; ++c) {
+        if (c != 0) {
+            line += "  ";
+        }
+        line += fmt::format("{:>{}}", cells[c], widths[c]);
+    }
+    out << line << std::endl;
+}
+
+}  // namespace
+
+void print_warning_box(std::ostream& err) {
+    err << "===========" << std::endl << "  warning  " << std::endl << "===========" << std::endl;
+}
+
+void print_invalid_box(std::ostream& err) {
+    err << "==================" << std::endl
+        << "  invalid result " << std::endl
+        << "==================" << std::endl;
+}
+
+std::optional<double> report_result(const run_result& result, std::string_view cpu_brand,
+                                    std::ostream& out, std::ostream& err) {
+    if (result.failed) {
+        print_invalid_box(err);
+        return std::nullopt;
+    }
+    if (result.results.size() < result.thread_count) {
+        print_invalid_box(err);
+        err << "not all threads produced a result" << std::endl;
+        return std::nullopt;
+    }
+
+    double score = 0.0;
+    std::vector<table_row> rows;
+    rows.reserve(result.results.size());
+    for (const thread_result& r : result.results) {
+        const double seconds = static_cast<double>(r.fast_us) / 1'000'000.0;
+        const double rate = (static_cast<double>(r.cell_updates) / 1'000'000.0) / seconds;
+        rows.push_back({fmt::format("{}", r.thread_index), fmt::format("{}", r.cell_updates),
+                        fmt::format("{:.2f}s", seconds), fmt::format("{:.2f}", rate),
+                        fmt::format("{}", r.iterations)});
+        score += rate;
+    }
+
+    std::array<std::size_t, column_count> widths{};
+    for (std::size_t c = 0; c < column_count; ++c) {
+        widths[c] = header_titles[c].size();
+        for (const table_row& row : rows) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    print_row(out, widths, header_titles);
+    for (const table_row& row : rows) {
+        print_row(out, widths, row);
+    }
+
+    for (const thread_result& r : result.results) {
+        const std::int64_t fast_ms = r.fast_us / 1000;
+        const std::int64_t diff = fast_ms - r.coarse_ms;
+        if (diff > timer_tolerance_ms || diff < -timer_tolerance_ms) {
+            print_invalid_box(err);
+            err << "disagreement between timers for total work is larger than tolerance"
+                << std::endl;
+            err << fmt::format("fast timer = {}ms    coarse timer = {}ms", fast_ms, r.coarse_ms)
+                << std::endl;
+            return std::nullopt;
+        }
+    }
+
+    out << "===============" << std::endl
+        << "  valid result " << std::endl
+        << "===============" << std::endl;
+    out << "tavro v" << tavro_version << " " << result.workload_name << std::endl;
+    out << cpu_brand << std::endl;
+    if (score > 100.0) {
+        out << fmt::format("final score: {:.2f} MGups", score) << std::endl;
+    } else {
+        out << fmt::format("final score: {:.4g} MGups", score) << std::endl;
+    }
+    return score;
+}
+
+}  // namespace tavro

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string_view>
+
+#include "bench/run_result.h"
+
+namespace tavro {
+
+/// Largest accepted difference, per thread, between the fast and the coarse
+/// timer's length of the timed loop.
+inline constexpr std::int64_t timer_tolerance_ms = 31;
+
+/// The three-line warning heading, on `err`.
+void print_warning_box(std::ostream& err);
+
+/// The three-line "invalid result" heading, on `err`.
+void print_invalid_box(std::ostream& err);
+
+/// Judges a run and prints its per-thread table and verdict: the table and a
+/// valid result (with the version line, `cpu_brand` and the final score) on
+/// `out`, every reason for an invalid result on `err`. Returns the score in
+/// MGups for a valid run, nothing otherwise.
+std::optional<double> report_result(const run_result& result, std::string_view cpu_brand,
+                                    std::ostream& out, std::ostream& err);
+
+}  // namespace tavro

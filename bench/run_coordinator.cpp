@@ -1,0 +1,351 @@
+#include "bench/run_coordinator.h"
+
+#include <iostream>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "bench/bench_config.h"
+#include "bench/phase_barrier.h"
+#include "bench/progress_line.h"
+#include "bench/report.h"
+#include "console/text_format.h"
+#include "machine/cpu_identity.h"
+#include "machine/isa.h"
+#include "timing/compliance.h"
+
+namespace tavro {
+
+namespace {
+
+constexpr double cell_size = 0.01;
+
+/// What every worker of a run shares; owned by execute_run.
+struct run_shared {
+    const run_request& request;
+    const run_environment& env;
+    run_result& result;
+    std::mutex console_lock;
+    std::mutex results_lock;
+    phase_barrier barrier;
+    std::stop_source stop;
+    progress_table progress;
+    timer_info fast;
+    timer_info coarse;
+
+    run_shared(const run_request& r, const run_environment& e, run_result& out, std::uint32_t p,
+               timer_info fast_info, timer_info coarse_info)
+        : request(r),
+          env(e),
+          result(out),
+          barrier(p, [this] { return stop.stop_requested(); }),
+          progress(p),
+          fast(fast_info),
+          coarse(coarse_info) {}
+};
+
+class worker {
+  public:
+    worker(run_shared& shared, std::uint32_t index)
+        : s_(shared), index_(index), is_reporter_(index == 0), token_(shared.stop.get_token()) {}
+
+    void run();
+
+  private:
+    bool prepare();
+    bool timed_loop();
+    void finish();
+
+    void say(std::string_view line) {
+        std::lock_guard lock(s_.console_lock);
+        *s_.env.out << line << std::endl;
+    }
+    /// Prints the lines on the error stream and stops every worker.
+    void fail(std::string_view first, const error_text& second = std::nullopt) {
+        {
+            std::lock_guard lock(s_.console_lock);
+            *s_.env.err << first << std::endl;
+            if (second) {
+                *s_.env.err << *second << std::endl;
+            }
+        }
+        s_.stop.request_stop();
+    }
+    std::int64_t coarse_now() const { return static_cast<std::int64_t>(coarse_timer::now()); }
+
+    run_shared& s_;
+    std::uint32_t index_;
+    bool is_reporter_;
+    std::stop_token token_;
+    std::unique_ptr<workload> work_;
+    std::uint64_t iterations_ = 0;
+    std::int64_t coarse_start_ = 0;
+    std::int64_t coarse_end_ = 0;
+    std::int64_t fast_start_ = 0;
+    std::int64_t fast_end_ = 0;
+};
+
+void worker::run() {
+    place_current_thread(s_.request.threads, index_);
+    if (prepare() && timed_loop()) {
+        finish();
+    }
+    work_.reset();
+}
+
+// Creation, allocation and initialisation, in lockstep with the other
+// workers: every worker arrives at both barrier phases even when it failed,
+// and the barrier tells all of them alike whether a stop was requested by the
+// time the phase ended, so that they leave together.
+bool worker::prepare() {
+    if (is_reporter_) {
+        say(s_.request.large_pages ? "allocating fields.... (large pages)"
+                                   : "allocating fields.... ");
+    }
+    const std::int64_t init_start = fast_timer::now();
+    work_ = s_.env.make_workload(s_.request.workload_name, index_, s_.request.isa_name);
+    if (!work_) {
+        fail(fmt::format("could not initalize workload {} in thread {}", s_.request.workload_name,
+                         index_));
+    } else if (error_text e = work_->allocate_fields(
+                   grid_request{s_.request.large_pages, s_.request.grid_size, cell_size})) {
+        fail(fmt::format("field allocation failed in thread {}", index_), e);
+    }
+    if (s_.barrier.arrive_and_wait()) {
+        return false;  // some worker failed before this phase ended
+    }
+
+    if (is_reporter_) {
+        say("initalizing fields...");
+    }
+    if (error_text e = work_->initialize()) {
+        fail(fmt::format("failed to initalize field in thread {}", index_), e);
+    }
+    if (s_.barrier.arrive_and_wait()) {
+        return false;  // some worker failed before this phase ended
+    }
+    const std::int64_t init_end = fast_timer::now();
+    if (is_reporter_) {
+        say(fmt::format("initialization took {}ms", elapsed_ms(s_.fast, init_start, init_end)));
+    }
+    s_.barrier.arrive_and_wait();
+    return true;
+}
+
+bool worker::timed_loop() {
+    if (is_reporter_) {
+        say("starting bench..");
+    }
+    const std::uint32_t duration_s = s_.request.duration_s;
+    const std::int64_t duration_ms = std::int64_t{duration_s} * 1000;
+    const std::uint64_t work_per_step = work_->work_per_step();
+    progress_slot& slot = s_.progress[index_];
+    std::int64_t loop_ms = 0;
+
+    coarse_start_ = coarse_now();
+    fast_start_ = fast_timer::now();
+    while (true) {
+        if (is_reporter_) {
+            std::lock_guard lock(s_.console_lock);
+            print_progress(loop_ms / 1000, duration_s, s_.progress, *s_.env.out);
+        }
+        error_text e = work_->before_step(iterations_);
+        if (!e)
+            e = work_->step();
+        if (!e)
+            e = work_->check_step(iterations_);
+        if (e) {
+            fail(*e);
+            return false;
+        }
+        if (token_.stop_requested()) {
+            return false;
+        }
+        ++iterations_;
+        loop_ms = elapsed_ms(s_.coarse, coarse_start_, coarse_now());
+        if (loop_ms > 0) {
+            slot.rate_mgups.store(static_cast<double>(work_per_step * iterations_) /
+                                      (static_cast<double>(loop_ms) * 1000.0),
+                                  std::memory_order_relaxed);
+        }
+        slot.iterations.store(iterations_, std::memory_order_relaxed);
+        if (loop_ms >= duration_ms) {
+            break;
+        }
+    }
+    fast_end_ = fast_timer::now();
+    coarse_end_ = coarse_now();
+    return true;
+}
+
+void worker::finish() {
+    if (is_reporter_) {
+        {
+            std::lock_guard lock(s_.console_lock);
+            print_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), s_.request.duration_s,
+                           s_.progress, *s_.env.out);
+            *s_.env.out << std::endl;
+        }
+        say("validating result..");
+    }
+    if (error_text e = work_->validate(iterations_)) {
+        fail(*e);
+        return;
+    }
+    const std::uint64_t cell_updates = work_->work_per_step() * iterations_;
+    std::lock_guard lock(s_.results_lock);
+    s_.result.results.push_back({index_, elapsed_ms(s_.coarse, coarse_start_, coarse_end_),
+                                 elapsed_us(s_.fast, fast_start_, fast_end_), iterations_,
+                                 cell_updates});
+}
+
+void print_header(const run_request& request, std::uint32_t p, std::ostream& out) {
+    const std::uint64_t per_thread = grid_bytes_per_thread(request.grid_size);
+    const std::uint64_t n = request.grid_size;
+    out << fmt::format("running with {} thread{} ({})", p, p > 1 ? "s" : "", request.threading_name)
+        << std::endl;
+    out << fmt::format("{} x {} x {} grid", n, n, n) << std::endl;
+    out << format_bytes(per_thread) << " per thread" << std::endl;
+    out << format_bytes(per_thread * p) << " total" << std::endl;
+}
+
+std::uint64_t display_hz(const timer_info& info) {
+    const std::int64_t hz = info.underlying_hz != 0 ? info.underlying_hz : info.report_hz;
+    return hz > 0 ? static_cast<std::uint64_t>(hz) : 0;
+}
+
+/// The clock lines and checks before any worker starts; false refuses the run.
+bool clocks_allow_run(const run_request& request, const run_environment& env,
+                      const timer_info& fast, const timer_info& coarse) {
+    std::ostream& out = *env.out;
+    std::ostream& err = *env.err;
+    const std::string_view source = timer_source_name(fast.source);
+    out << fmt::format("Fast Timer Frequency: {} ({})", format_si(display_hz(fast), "Hz"), source)
+        << std::endl;
+    out << "Coarse Timer Frequency: " << format_si(display_hz(coarse), "Hz") << std::endl;
+
+    if (!env.timer_is_compliant(fast)) {
+        if (!request.bypass_timer_check) {
+            err << "Fast Timer is not HWBOT compliant (fast timer source: " << source
+                << "); aborting" << std::endl;
+            err << "Use --bypass-timer-check to run regardless if you are sure that this is a "
+                   "detection error in terms of your windows version, processor, or timer"
+                << std::endl;
+            return false;
+        }
+        print_warning_box(err);
+        err << "Fast timer is not compliant with HWBOT rules (fast timer source: " << source << ")"
+            << std::endl;
+        err << "Check that this is a detection error in terms of your windows version, "
+               "processor, or timer before submitting"
+            << std::endl;
+    }
+
+    const std::int64_t seconds = std::int64_t{request.duration_s} + 2;
+    if (timer_will_overflow(fast, fast_timer::now(), seconds)) {
+        err << "fast timer will overflow during the run; aborting" << std::endl;
+        return false;
+    }
+    if (timer_will_overflow(coarse, static_cast<std::int64_t>(coarse_timer::now()), seconds)) {
+        err << "coarse timer will overflow during the run; aborting" << std::endl;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+run_environment run_environment::standard() {
+    return run_environment{
+        [](std::string_view name, std::uint32_t index, std::string_view isa) {
+            return tavro::make_workload(name, index, isa);
+        },
+        [](std::function<void()> body) { return std::thread(std::move(body)); },
+        &fast_timer_is_compliant,
+        &isa_support_check,
+        &std::cout,
+        &std::cerr,
+    };
+}
+
+run_result execute_run(const run_request& request, const run_environment& env) {
+    const std::uint32_t p = request.threads.thread_count;
+    run_result result;
+    result.thread_count = p;
+    result.workload_name = request.workload_name;
+    result.isa_name = request.isa_name;
+
+    *env.out << read_cpu_brand() << std::endl;
+    *env.out << cpu_feature_list() << std::endl;
+
+    if (error_text problem = env.isa_check(request.isa_name)) {
+        *env.err << std::flush;
+        print_warning_box(*env.err);
+        *env.err << *problem << std::flush;
+        if (request.strict_isa) {
+            *env.err << "isa support check failed; aborting" << std::endl;
+            return result;
+        }
+    }
+
+    print_header(request, p, *env.out);
+    if (p == 0) {
+        return result;
+    }
+    // Everything a run keeps per thread is set up before the first worker
+    // starts, so that a thread count too large for memory ends the run here
+    // instead of ending the program.
+    std::vector<std::thread> threads;
+    std::unique_ptr<run_shared> shared_owner;
+    const timer_info fast = fast_timer::info();
+    const timer_info coarse = coarse_timer::info();
+    try {
+        result.results.reserve(p);
+        threads.reserve(p - 1);
+        shared_owner = std::make_unique<run_shared>(request, env, result, p, fast, coarse);
+    } catch (const std::bad_alloc&) {
+        *env.err << fmt::format("not enough memory to run {} threads; aborting", p) << std::endl;
+        result.failed = true;
+        return result;
+    }
+    if (!clocks_allow_run(request, env, fast, coarse)) {
+        return result;
+    }
+
+    run_shared& shared = *shared_owner;
+    bool all_started = true;
+    for (std::uint32_t i = 1; i < p && all_started; ++i) {
+        try {
+            threads.push_back(env.start_thread([&shared, i] { worker(shared, i).run(); }));
+        } catch (const std::system_error& e) {
+            all_started = false;
+            {
+                std::lock_guard lock(shared.console_lock);
+                *env.err << fmt::format("could not start worker thread {}: {}", i, e.what())
+                         << std::endl;
+            }
+            shared.stop.request_stop();
+            // The workers that did start are let go at the first barrier
+            // phase: it no longer waits for this one, the ones after it, or
+            // worker 0, which is not run.
+            for (std::uint32_t missing = i; missing < p; ++missing) {
+                shared.barrier.arrive_and_drop();
+            }
+            shared.barrier.arrive_and_drop();
+        }
+    }
+    if (all_started) {
+        worker(shared, 0).run();
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    result.failed = shared.stop.stop_requested();
+    return result;
+}
+
+}  // namespace tavro

@@ -1,0 +1,141 @@
+#include "bench/report.h"
+
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "bench/progress_line.h"
+
+namespace tavro {
+namespace {
+
+run_result one_thread(std::int64_t fast_us, std::int64_t coarse_ms) {
+    run_result r;
+    r.thread_count = 1;
+    r.workload_name = "standing_wave";
+    r.results.push_back({0, coarse_ms, fast_us, 42, 1'000'000'000});
+    return r;
+}
+
+struct report_output {
+    std::optional<double> score;
+    std::string out;
+    std::string err;
+};
+
+report_output report(const run_result& r) {
+    std::ostringstream out;
+    std::ostringstream err;
+    auto score = report_result(r, "Test CPU @ 1.00GHz", out, err);
+    return {score, out.str(), err.str()};
+}
+
+const std::string invalid_box = "==================\n  invalid result \n==================\n";
+
+TEST(ReportResult, ValidRunPrintsTableVerdictAndScore) {
+    const auto got = report(one_thread(10'000'000, 10'005));
+    ASSERT_TRUE(got.score.has_value());
+    EXPECT_DOUBLE_EQ(*got.score, 100.0);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.out,
+              "thread  grid updates    time   MGups  iterations\n"
+              "     0    1000000000  10.00s  100.00          42\n"
+              "===============\n  valid result \n===============\n"
+              "tavro v1.2.0 standing_wave\n"
+              "Test CPU @ 1.00GHz\n"
+              "final score: 100 MGups\n");
+
+    const auto faster = report(one_thread(9'000'000, 9'000));
+    EXPECT_NE(faster.out.find("final score: 111.11 MGups\n"), std::string::npos);
+}
+
+TEST(ReportResult, ScoreIsTheSumOfThreadRates) {
+    run_result r;
+    r.thread_count = 2;
+    r.workload_name = "soft_gaussian";
+    r.results.push_back({1, 2000, 2'000'000, 5, 100'000'000});  // 50 MGups
+    r.results.push_back({0, 2000, 2'000'000, 6, 121'000'000});  // 60.5 MGups
+    const auto got = report(r);
+    ASSERT_TRUE(got.score.has_value());
+    EXPECT_DOUBLE_EQ(*got.score, 110.5);
+    EXPECT_NE(got.out.find("     1     100000000  2.00s  50.00           5\n"), std::string::npos);
+    EXPECT_NE(got.out.find("final score: 110.50 MGups\n"), std::string::npos);
+}
+
+TEST(ReportResult, TimerToleranceIsThirtyOneMilliseconds) {
+    EXPECT_TRUE(report(one_thread(10'031'999, 10'000)).score.has_value());
+    EXPECT_TRUE(report(one_thread(999, 31)).score.has_value());
+    EXPECT_TRUE(report(one_thread(10'000'000, 10'031)).score.has_value());
+
+    const auto late = report(one_thread(10'031'999, 9'999));
+    EXPECT_FALSE(late.score.has_value());
+    EXPECT_EQ(late.err, invalid_box +
+                            "disagreement between timers for total work is larger than tolerance\n"
+                            "fast timer = 10031ms    coarse timer = 9999ms\n");
+    // The table is printed before the disagreement is judged.
+    EXPECT_NE(late.out.find("thread  grid updates"), std::string::npos);
+    EXPECT_EQ(late.out.find("valid result"), std::string::npos);
+
+    EXPECT_FALSE(report(one_thread(10'000'000, 10'032)).score.has_value());
+}
+
+TEST(ReportResult, FailedOrIncompleteRunsAreInvalidWithoutTable) {
+    run_result failed = one_thread(10'000'000, 10'000);
+    failed.failed = true;
+    const auto f = report(failed);
+    EXPECT_FALSE(f.score.has_value());
+    EXPECT_EQ(f.out, "");
+    EXPECT_EQ(f.err, invalid_box);
+
+    run_result missing;
+    missing.thread_count = 4;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        missing.results.push_back({i, 1000, 1'000'000, 1, 1});
+    }
+    const auto m = report(missing);
+    EXPECT_FALSE(m.score.has_value());
+    EXPECT_EQ(m.out, "");
+    EXPECT_EQ(m.err, invalid_box + "not all threads produced a result\n");
+}
+
+TEST(ReportResult, ZeroFastTimeStaysValidWhenTimersAgree) {
+    const auto got = report(one_thread(0, 0));
+    ASSERT_TRUE(got.score.has_value());
+    EXPECT_NE(got.out.find("final score: inf MGups\n"), std::string::npos);
+}
+
+TEST(ReportBoxes, ExactText) {
+    std::ostringstream err;
+    print_warning_box(err);
+    EXPECT_EQ(err.str(), "===========\n  warning  \n===========\n");
+}
+
+TEST(ProgressLine, SumsRatesAndTakesTheFurthestIteration) {
+    progress_table table(4);
+    const double rates[] = {10.0, 10.5, 11.0, 0.0};
+    const std::uint64_t iterations[] = {7, 8, 8, 0};
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        table[i].rate_mgups = rates[i];
+        table[i].iterations = iterations[i];
+    }
+    EXPECT_EQ(format_progress(3, 30, table),
+              "\rbenchmarking... 3/30s             31.5 MGups  8 iterations");
+
+    progress_table idle(2);
+    EXPECT_EQ(format_progress(0, 5, idle),
+              "\rbenchmarking... 0/5s                0 MGups  0 iterations");
+
+    progress_table fast(1);
+    fast[0].rate_mgups = 123456.7;
+    EXPECT_EQ(format_progress(1, 1, fast),
+              "\rbenchmarking... 1/1s        1.235e+05 MGups  0 iterations");
+
+    // Slots sit in blocks of their own.
+    EXPECT_EQ(reinterpret_cast<const char*>(&table[1]) - reinterpret_cast<const char*>(&table[0]),
+              128);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&table[0]) % 128, 0u);
+}
+
+}  // namespace
+}  // namespace tavro

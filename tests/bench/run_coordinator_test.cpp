@@ -1,0 +1,286 @@
+#include "bench/run_coordinator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <sstream>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "bench/driver.h"
+
+namespace tavro {
+namespace {
+
+/// Which operation of which worker a fake workload fails in.
+struct failure_plan {
+    enum class op { none, allocate, initialize, check_step } what = op::none;
+    std::uint32_t worker = 0;
+    std::uint64_t round = 0;
+};
+
+failure_plan plan;
+
+/// A workload that does no physics: cheap, and able to fail on request.
+class fake_workload : public workload {
+  public:
+    explicit fake_workload(std::uint32_t index) : workload(index) {}
+    error_text allocate_fields(const grid_request& request) override {
+        n_ = request.grid_size;
+        return fails(failure_plan::op::allocate) ? error_text("field allocation failed")
+                                                 : std::nullopt;
+    }
+    error_text initialize() override {
+        return fails(failure_plan::op::initialize) ? error_text("fake init failure") : std::nullopt;
+    }
+    error_text before_step(std::uint64_t) override { return std::nullopt; }
+    error_text step() override { return std::nullopt; }
+    error_text check_step(std::uint64_t iteration) override {
+        return fails(failure_plan::op::check_step) && iteration == plan.round
+                   ? error_text("\nfake check failure")
+                   : std::nullopt;
+    }
+    error_text validate(std::uint64_t) override { return std::nullopt; }
+    std::uint64_t work_per_step() const override { return 2 * n_ * n_ * n_; }
+
+  private:
+    bool fails(failure_plan::op op) const {
+        return plan.what == op && plan.worker == thread_index();
+    }
+    std::uint64_t n_ = 0;
+};
+
+std::unique_ptr<workload> make_fake(std::string_view name, std::uint32_t index, std::string_view) {
+    if (name != "fake") {
+        return nullptr;
+    }
+    return std::make_unique<fake_workload>(index);
+}
+
+bool never_compliant(const timer_info&) {
+    return false;
+}
+error_text isa_trouble(std::string_view) {
+    return "isa trouble\n";
+}
+
+struct run_output {
+    run_result result;
+    std::string out;
+    std::string err;
+};
+
+struct run_setup {
+    std::uint32_t threads = 1;
+    std::string workload = "fake";
+    std::uint64_t grid_size = 64;
+    bool bypass = false;
+    bool strict_isa = false;
+    std::string threading = "os";
+};
+
+run_output run(const run_setup& setup, run_environment env = run_environment::standard()) {
+    std::ostringstream out;
+    std::ostringstream err;
+    env.out = &out;
+    env.err = &err;
+    env.make_workload = &make_fake;
+    const bool large_pages = false;
+    const thread_manager manager{setup.threads, {}};
+    const run_request request{large_pages,     manager,          setup.workload,
+                              "default_isa",   setup.strict_isa, 1,
+                              setup.grid_size, setup.bypass,     setup.threading};
+    run_result result = execute_run(request, env);
+    return {std::move(result), out.str(), err.str()};
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(RunCoordinator, ValidRunWithOneAndManyThreads) {
+    plan = {};
+    auto one = run({.threads = 1});
+    EXPECT_FALSE(one.result.failed);
+    ASSERT_EQ(one.result.results.size(), 1u);
+    EXPECT_NE(one.out.find("running with 1 thread (os)\n"), std::string::npos);
+    EXPECT_NE(one.out.find("allocating fields.... \ninitalizing fields...\ninitialization took "),
+              std::string::npos);
+    EXPECT_NE(one.out.find("starting bench..\n\rbenchmarking... 0/1s"), std::string::npos);
+    EXPECT_NE(one.out.find(" iterations\nvalidating result..\n"), std::string::npos);
+    EXPECT_EQ(one.err, "");
+
+    auto four = run({.threads = 4, .grid_size = 192, .threading = "numa"});
+    EXPECT_FALSE(four.result.failed);
+    ASSERT_EQ(four.result.results.size(), 4u);
+    EXPECT_NE(four.out.find("running with 4 threads (numa)\n192 x 192 x 192 grid\n"
+                            "445.64 MiB per thread\n1.74 GiB total\n"),
+              std::string::npos);
+    std::vector<std::uint32_t> indices;
+    for (const thread_result& r : four.result.results) {
+        indices.push_back(r.thread_index);
+        EXPECT_EQ(r.cell_updates, 2ull * 192 * 192 * 192 * r.iterations);
+        EXPECT_GE(r.coarse_ms, 1000);
+        EXPECT_GT(r.fast_us, 900'000);
+    }
+    std::sort(indices.begin(), indices.end());
+    EXPECT_EQ(indices, (std::vector<std::uint32_t>{0, 1, 2, 3}));
+}
+
+TEST(RunCoordinator, FailuresBeforeTheLoopStopEveryWorker) {
+    plan = {};
+    auto unknown = run({.threads = 4, .workload = "nothing"});
+    EXPECT_TRUE(unknown.result.failed);
+    EXPECT_TRUE(unknown.result.results.empty());
+    EXPECT_EQ(count(unknown.err, "could not initalize workload nothing in thread "), 4u);
+    EXPECT_EQ(unknown.out.find("initalizing fields"), std::string::npos);
+
+    plan = {failure_plan::op::allocate, 2, 0};
+    auto alloc = run({.threads = 4});
+    EXPECT_TRUE(alloc.result.failed);
+    EXPECT_TRUE(alloc.result.results.empty());
+    EXPECT_EQ(alloc.err, "field allocation failed in thread 2\nfield allocation failed\n");
+    EXPECT_EQ(alloc.out.find("initalizing fields"), std::string::npos);
+
+    plan = {failure_plan::op::initialize, 1, 0};
+    auto init = run({.threads = 3});
+    EXPECT_TRUE(init.result.failed);
+    EXPECT_TRUE(init.result.results.empty());
+    EXPECT_EQ(init.err, "failed to initalize field in thread 1\nfake init failure\n");
+    EXPECT_EQ(init.out.find("starting bench"), std::string::npos);
+}
+
+TEST(RunCoordinator, FailureInTheLoopStopsTheOthers) {
+    plan = {failure_plan::op::check_step, 1, 10};
+    auto got = run({.threads = 2});
+    EXPECT_TRUE(got.result.failed);
+    EXPECT_EQ(got.err, "\nfake check failure\n");
+    for (const thread_result& r : got.result.results) {
+        EXPECT_NE(r.thread_index, 1u);
+    }
+}
+
+TEST(RunCoordinator, TimerGateRefusesOrWarns) {
+    plan = {};
+    run_environment env = run_environment::standard();
+    env.timer_is_compliant = &never_compliant;
+    auto refused = run({.threads = 2}, env);
+    EXPECT_FALSE(refused.result.failed);
+    EXPECT_TRUE(refused.result.results.empty());
+    EXPECT_EQ(refused.err.rfind("Fast Timer is not HWBOT compliant (fast timer source: ", 0), 0u);
+    EXPECT_NE(refused.err.find("); aborting\nUse --bypass-timer-check to run regardless"),
+              std::string::npos);
+    EXPECT_EQ(refused.out.find("allocating fields"), std::string::npos);
+
+    auto bypassed = run({.threads = 1, .bypass = true}, env);
+    EXPECT_FALSE(bypassed.result.failed);
+    EXPECT_EQ(bypassed.result.results.size(), 1u);
+    EXPECT_EQ(
+        bypassed.err.rfind("===========\n  warning  \n===========\n"
+                           "Fast timer is not compliant with HWBOT rules (fast timer source: ",
+                           0),
+        0u);
+    EXPECT_NE(bypassed.err.find(")\nCheck that this is a detection error in terms of your windows "
+                                "version, processor, or timer before submitting\n"),
+              std::string::npos);
+}
+
+TEST(RunCoordinator, IsaProblemWarnsAndAbortsOnlyWhenStrict) {
+    plan = {};
+    run_environment env = run_environment::standard();
+    env.isa_check = &isa_trouble;
+    auto lenient = run({.threads = 1}, env);
+    EXPECT_EQ(lenient.err, "===========\n  warning  \n===========\nisa trouble\n");
+    EXPECT_EQ(lenient.result.results.size(), 1u);
+
+    auto strict = run({.threads = 1, .strict_isa = true}, env);
+    EXPECT_EQ(strict.err,
+              "===========\n  warning  \n===========\nisa trouble\n"
+              "isa support check failed; aborting\n");
+    EXPECT_TRUE(strict.result.results.empty());
+    EXPECT_FALSE(strict.result.failed);
+    EXPECT_EQ(strict.out.find("running with"), std::string::npos);
+}
+
+TEST(RunCoordinator, WorkerThatCannotStartEndsTheRunWithoutHanging) {
+    plan = {};
+    std::atomic<int> started{0};
+    run_environment env = run_environment::standard();
+    env.start_thread = [&started](std::function<void()> body) {
+        if (started.fetch_add(1) == 1) {
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        return std::thread(std::move(body));
+    };
+    auto got = run({.threads = 4}, env);
+    EXPECT_TRUE(got.result.failed);
+    EXPECT_TRUE(got.result.results.empty());
+    EXPECT_EQ(got.err.rfind("could not start worker thread 2: ", 0), 0u);
+}
+
+TEST(RunBenchmark, RealWorkloadsGiveValidScores) {
+    for (const char* name : {"standing_wave", "soft_gaussian"}) {
+        for (std::uint32_t threads : {1u, 2u}) {
+            SCOPED_TRACE(std::string(name) + " x" + std::to_string(threads));
+            bench_config config;
+            config.workload_name = name;
+            config.threads = threads;
+            config.duration_s = 0;  // clamped to one second
+            config.grid_size = 64;
+            topology_cache topology;
+            std::ostringstream out;
+            std::ostringstream err;
+            run_environment env = run_environment::standard();
+            env.out = &out;
+            env.err = &err;
+            const auto score = run_benchmark(config, topology, env);
+            EXPECT_TRUE(score.has_value()) << err.str();
+            EXPECT_GT(score.value_or(0), 0.0);
+            EXPECT_NE(out.str().find("tavro v1.2.0 " + std::string(name) + "\n"),
+                      std::string::npos);
+            EXPECT_EQ(err.str(), "");
+        }
+    }
+}
+
+TEST(RunBenchmark, GridTooLargeForMemoryIsAnInvalidRun) {
+    bench_config config;
+    config.threads = 1;
+    config.duration_s = 1;
+    config.grid_size = 8192;
+    topology_cache topology;
+    std::ostringstream out;
+    std::ostringstream err;
+    run_environment env = run_environment::standard();
+    env.out = &out;
+    env.err = &err;
+    EXPECT_FALSE(run_benchmark(config, topology, env).has_value());
+    EXPECT_EQ(err.str(),
+              "field allocation failed in thread 0\nfield allocation failed\n"
+              "==================\n  invalid result \n==================\n");
+}
+
+TEST(RunBenchmark, DriverResolvesThreadsAndClampsDuration) {
+    EXPECT_EQ(clamp_duration(0), 1u);
+    EXPECT_EQ(clamp_duration(1001), 1000u);
+    EXPECT_EQ(clamp_duration(30), 30u);
+    topology_cache topology;
+    bench_config config;
+    config.threads = 3;
+    config.threading = "NUMA";
+    const thread_manager manager = make_thread_manager(config, topology);
+    EXPECT_EQ(manager.thread_count, 3u);
+    EXPECT_TRUE(manager.slots.empty());
+    config.threads = 0;
+    config.threading = "numa";
+    const thread_manager automatic = make_thread_manager(config, topology);
+    EXPECT_GE(automatic.thread_count, 1u);
+    EXPECT_FALSE(automatic.slots.empty());
+}
+
+}  // namespace
+}  // namespace tavro
