@@ -49,15 +49,20 @@ error_text standing_wave::initialize() {
     const double w = static_cast<double>(mode_number(dim)) * pi;
     const std::uint64_t end = dim - 1;
     if (end > 1) {
+        // Ex depends on i alone and Ey on j alone: each sine is taken once
+        // per plane or row, not per cell.
+        const double span = static_cast<double>(end);
         for (std::uint64_t i = 1; i < end; ++i) {
             const double ai = static_cast<double>(i) * w;
+            const double ex = std::sin(ai / span);
             for (std::uint64_t j = 1; j < end; ++j) {
                 const double aj = static_cast<double>(j) * w;
+                const double ey = std::sin(aj / span);
+                field_cell* const cells = &g.e.at(i, j, 0);
                 for (std::uint64_t k = 1; k < end; ++k) {
-                    field_cell& cell = g.e.at(i, j, k);
-                    cell.x = std::sin(ai / static_cast<double>(end));
-                    cell.y = std::sin(aj / static_cast<double>(end));
-                    cell.z = 0.0;
+                    cells[k].x = ex;
+                    cells[k].y = ey;
+                    cells[k].z = 0.0;
                 }
             }
         }
