@@ -1,11 +1,8 @@
 #include "timing/timers.h"
 
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -14,7 +11,7 @@
 namespace tavro {
 namespace {
 
-TEST(Clocks, ThisMachinesClocksRunTogether) {
+TEST(Clocks, ThisMachinesClockInfo) {
     const timer_info fast = fast_timer::info();
     EXPECT_EQ(fast.report_hz, 1'000'000'000);
     EXPECT_GT(fast.underlying_hz, 0);
@@ -22,18 +19,6 @@ TEST(Clocks, ThisMachinesClocksRunTogether) {
     EXPECT_EQ(coarse.report_hz, 1000);
     EXPECT_GE(coarse.underlying_hz, 0);
     EXPECT_EQ(coarse.source, timer_source::unknown);
-
-    const std::int64_t fast_start = fast_timer::now();
-    const std::uint64_t coarse_start = coarse_timer::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const std::int64_t fast_end = fast_timer::now();
-    const std::uint64_t coarse_end = coarse_timer::now();
-    ASSERT_GE(coarse_end, coarse_start);
-    const std::int64_t fast_ms = elapsed_ms(fast, fast_start, fast_end);
-    const auto coarse_ms = static_cast<std::int64_t>(coarse_end - coarse_start);
-    EXPECT_GE(fast_ms, 50);
-    // Both follow the same kernel timekeeping; the coarse one lags by up to a tick.
-    EXPECT_LE(std::abs(fast_ms - coarse_ms), 31) << fast_ms << " vs " << coarse_ms;
 }
 
 TEST(TimerDiagnostics, LinuxClocksCountNanosecondsAndAreAlwaysCompliant) {

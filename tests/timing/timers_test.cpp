@@ -12,6 +12,22 @@
 namespace tavro {
 namespace {
 
+// Both clocks of this machine, read around a pause, agree within the
+// tolerance a run allows (the coarse clock lags by up to one tick).
+TEST(Clocks, FastAndCoarseClocksRunTogether) {
+    const timer_info fast = fast_timer::info();
+    const std::int64_t fast_start = fast_timer::now();
+    const std::uint64_t coarse_start = coarse_timer::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::int64_t fast_end = fast_timer::now();
+    const std::uint64_t coarse_end = coarse_timer::now();
+    ASSERT_GE(coarse_end, coarse_start);
+    const std::int64_t fast_ms = elapsed_ms(fast, fast_start, fast_end);
+    const auto coarse_ms = static_cast<std::int64_t>(coarse_end - coarse_start);
+    EXPECT_GE(fast_ms, 50);
+    EXPECT_LE(std::abs(fast_ms - coarse_ms), 31) << fast_ms << " vs " << coarse_ms;
+}
+
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t int64_min = std::numeric_limits<std::int64_t>::min();
 
