@@ -1,6 +1,7 @@
 #include "solver/field_grid.h"
 
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include <cmath>
 #include <cstdint>
@@ -130,11 +131,14 @@ namespace {
 // Cells ahead that the energy pass prefetches its memory streams.
 constexpr std::size_t energy_prefetch_cells = 192;
 
+// The pass reads each line once, so the prefetch asks for it without
+// temporal locality: it then displaces less of what the cache holds, and
+// measured a few per cent faster than a plain prefetch at N = 192.
 inline void prefetch_energy_ahead(const field_cell* p) {
     // Formed as an integer: the address may lie past the end of the array.
     const std::uintptr_t address =
         reinterpret_cast<std::uintptr_t>(p) + energy_prefetch_cells * sizeof(field_cell);
-    __builtin_prefetch(reinterpret_cast<const void*>(address));
+    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_NTA);
 }
 
 // Energies of cells k and k + 1 of a row, in the low and the high lane: e
