@@ -1,16 +1,10 @@
 #include "solver/field_grid.h"
 
-#include <emmintrin.h>
-#include <xmmintrin.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <utility>
 
-#include "solver/yee_reference.h"
 
 namespace tavro {
 
@@ -126,131 +120,43 @@ double cell_energy(const yee_grid& grid, std::uint64_t i, std::uint64_t j, std::
     return (e2 + h2) * (grid.cell_volume * 0.5);
 }
 
-namespace {
-
-// Cells ahead that the energy pass prefetches its memory streams.
-constexpr std::size_t energy_prefetch_cells = 192;
-
-// The pass reads each line once, so the prefetch asks for it without
-// temporal locality: it then displaces less of what the cache holds, and
-// measured a few per cent faster than a plain prefetch at N = 192.
-inline void prefetch_energy_ahead(const field_cell* p) {
-    // Formed as an integer: the address may lie past the end of the array.
-    const std::uintptr_t address =
-        reinterpret_cast<std::uintptr_t>(p) + energy_prefetch_cells * sizeof(field_cell);
-    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_NTA);
-}
-
-// Energies of cells k and k + 1 of a row, in the low and the high lane: e
-// and h point at the E and H cells k, h_j at the H cell k of row j - 1, and
-// back at Hx of cells k and k + 1 one plane back. Each lane does exactly the
-// scalar operations of cell_energy in its grouping, so both values are the
-// same to the bit. Replaces back[0..1] with Hx of cells k and k + 1, which
-// the next plane needs.
-inline __m128d pair_energy(const field_cell* e, const field_cell* h, const field_cell* h_j,
-                           double* back, __m128d half_volume) {
-    const __m128d half = _mm_set1_pd(0.5);
-    const __m128d e0_xy = _mm_load_pd(&e[0].x);
-    const __m128d e1_xy = _mm_load_pd(&e[1].x);
-    const __m128d ex = _mm_unpacklo_pd(e0_xy, e1_xy);
-    const __m128d ey = _mm_unpackhi_pd(e0_xy, e1_xy);
-    const __m128d ez = _mm_unpacklo_pd(_mm_load_pd(&e[0].z), _mm_load_pd(&e[1].z));
-    // (ex * ex + ey * ey) + ez * ez
-    const __m128d e2 =
-        _mm_add_pd(_mm_add_pd(_mm_mul_pd(ex, ex), _mm_mul_pd(ey, ey)), _mm_mul_pd(ez, ez));
-
-    const __m128d h0_xy = _mm_load_pd(&h[0].x);
-    const __m128d h1_xy = _mm_load_pd(&h[1].x);
-    const __m128d h0_zw = _mm_load_pd(&h[0].z);
-    const __m128d h_x = _mm_unpacklo_pd(h0_xy, h1_xy);
-    const __m128d h_y = _mm_unpackhi_pd(h0_xy, h1_xy);
-    const __m128d h_z = _mm_unpacklo_pd(h0_zw, _mm_load_pd(&h[1].z));
-    const __m128d h_z_back = _mm_unpacklo_pd(_mm_load_pd(&h[-1].z), h0_zw);
-    const __m128d h_y_back = _mm_unpackhi_pd(_mm_load_pd(&h_j[0].x), _mm_load_pd(&h_j[1].x));
-    // Each H component averaged along its own axis: (back + here) * 0.5.
-    const __m128d hx = _mm_mul_pd(_mm_add_pd(_mm_loadu_pd(back), h_x), half);
-    const __m128d hy = _mm_mul_pd(_mm_add_pd(h_y_back, h_y), half);
-    const __m128d hz = _mm_mul_pd(_mm_add_pd(h_z_back, h_z), half);
-    _mm_storeu_pd(back, h_x);
-    // (hx * hx + hy * hy) + hz * hz
-    const __m128d h2 =
-        _mm_add_pd(_mm_add_pd(_mm_mul_pd(hx, hx), _mm_mul_pd(hy, hy)), _mm_mul_pd(hz, hz));
-    return _mm_mul_pd(_mm_add_pd(e2, h2), half_volume);
-}
-
-// The sum of cell_energy over indices 2..N, k innermost, into one
-// accumulator. Each cell also needs Hx one plane back; a plane of H is
-// larger than the second-level cache at the usual sizes, so reading it again
-// would stream H twice from memory. `back_x` (dim^2 doubles) keeps a copy of
-// the previous plane's Hx instead, a quarter of the bytes: the same values,
-// so the same sum.
-double energy_sum(const yee_grid& grid, double* back_x) {
-    const std::uint64_t dim = grid.e.dim();
-    const std::uint64_t b = dim - 1;
-    const double half_volume = grid.cell_volume * 0.5;
-    const __m128d half_volume_pair = _mm_set1_pd(half_volume);
-    const field_cell* const e = grid.e.cells();
-    const field_cell* const h = grid.h.cells();
-    const auto row = static_cast<std::size_t>(dim);
-    for (std::uint64_t j = 2; j < b; ++j) {
-        for (std::uint64_t k = 2; k < b; ++k) {
-            back_x[j * row + k] = h[cell_index(dim, 1, j, k)].x;
-        }
-    }
-    __m128d sum = _mm_setzero_pd();
-    for (std::uint64_t i = 2; i < b; ++i) {
-        for (std::uint64_t j = 2; j < b; ++j) {
-            const std::size_t base = cell_index(dim, i, j, 0);
-            const field_cell* const e0 = e + base;
-            const field_cell* const h0 = h + base;
-            const field_cell* const h_j = h0 - row;
-            double* const back = back_x + j * row;
-            std::uint64_t k = 2;
-            for (; k + 1 < b; k += 2) {
-                prefetch_energy_ahead(e0 + k);
-                prefetch_energy_ahead(h0 + k);
-                const __m128d pair =
-                    pair_energy(e0 + k, h0 + k, h_j + k, back + k, half_volume_pair);
-                // Cell k first, then cell k + 1: the order of the sum.
-                sum = _mm_add_sd(sum, pair);
-                sum = _mm_add_sd(sum, _mm_unpackhi_pd(pair, pair));
-            }
-            if (k < b) {
-                const field_cell& ec = e0[k];
-                const field_cell& hc = h0[k];
-                const double e2 = (ec.x * ec.x + ec.y * ec.y) + ec.z * ec.z;
-                const double hx = (back[k] + hc.x) * 0.5;
-                const double hy = (h_j[k].y + hc.y) * 0.5;
-                const double hz = (h0[k - 1].z + hc.z) * 0.5;
-                const double h2 = (hx * hx + hy * hy) + hz * hz;
-                back[k] = hc.x;
-                sum = _mm_add_sd(sum, _mm_set_sd((e2 + h2) * half_volume));
-            }
-        }
-    }
-    return _mm_cvtsd_f64(sum);
-}
-
-}  // namespace
-
-// The same sum as adding cell_energy over the cells in index order into one
-// accumulator (bit for bit; the tests compare it with that loop), written
-// for memory: the soft-Gaussian workload runs this pass after every step.
 double total_energy(const yee_grid& grid) {
     if (!grid.e.has_storage() || !grid.h.has_storage()) {
         return 0.0;
     }
     const std::uint64_t dim = grid.e.dim();
-    if (dim - 1 <= 2) {
+    const std::uint64_t b = dim - 1;
+    if (b <= 2) {
         return 0.0;
     }
+    // cell_energy with the row pointers taken once per row: the same
+    // operations in the same order, one cell after another into one sum.
+    const double half_volume = grid.cell_volume * 0.5;
+    const field_cell* const e = grid.e.cells();
+    const field_cell* const h = grid.h.cells();
     const auto row = static_cast<std::size_t>(dim);
-    // dim^2 cannot overflow: dim^3 cells exist.
-    const std::unique_ptr<double[]> back_x(new (std::nothrow) double[row * row]);
-    if (back_x == nullptr) {
-        return total_energy_plain(grid);
+    const std::size_t plane = row * row;
+    double sum = 0.0;
+    for (std::uint64_t i = 2; i < b; ++i) {
+        for (std::uint64_t j = 2; j < b; ++j) {
+            const std::size_t base = cell_index(dim, i, j, 0);
+            const field_cell* const e0 = e + base;
+            const field_cell* const h0 = h + base;
+            const field_cell* const h_i1 = h0 - plane;
+            const field_cell* const h_j1 = h0 - row;
+            for (std::uint64_t k = 2; k < b; ++k) {
+                const field_cell& ec = e0[k];
+                const field_cell& hc = h0[k];
+                const double e2 = (ec.x * ec.x + ec.y * ec.y) + ec.z * ec.z;
+                const double hx = (h_i1[k].x + hc.x) * 0.5;
+                const double hy = (h_j1[k].y + hc.y) * 0.5;
+                const double hz = (h0[k - 1].z + hc.z) * 0.5;
+                const double h2 = (hx * hx + hy * hy) + hz * hz;
+                sum += (e2 + h2) * half_volume;
+            }
+        }
     }
-    return energy_sum(grid, back_x.get());
+    return sum;
 }
 
 }  // namespace tavro
