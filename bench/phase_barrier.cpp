@@ -1,36 +1,44 @@
 #include "bench/phase_barrier.h"
 
+#include "bench/wait_word.h"
+
 namespace tavro {
 
 void phase_barrier::complete_phase_locked() {
     answer_ = completion_ ? completion_() : false;
     arrived_ = 0;
-    ++phase_;
-    phase_done_.notify_all();
+    phase_.store(phase_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 bool phase_barrier::arrive_and_wait() {
     std::unique_lock lock(mutex_);
-    ++arrived_;
-    if (arrived_ >= expected_) {
+    const std::uint32_t phase = phase_.load(std::memory_order_relaxed);
+    if (++arrived_ >= expected_) {
         complete_phase_locked();
-        return answer_;
+        const bool answer = answer_;
+        // The waiters take no lock when they wake, but they need not meet a
+        // held one on their way either.
+        lock.unlock();
+        wake_all_waiters(phase_);
+        return answer;
     }
-    // The answer stays in place until this thread has read it: the next
-    // phase cannot complete before this thread arrives there too.
-    const std::uint64_t phase = phase_;
-    phase_done_.wait(lock, [&] { return phase_ != phase; });
+    lock.unlock();
+    while (phase_.load(std::memory_order_acquire) == phase) {
+        wait_while_equal(phase_, phase);
+    }
     return answer_;
 }
 
 void phase_barrier::arrive_and_drop() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (expected_ == 0) {
         return;
     }
     --expected_;
     if (arrived_ > 0 && arrived_ >= expected_) {
         complete_phase_locked();
+        lock.unlock();
+        wake_all_waiters(phase_);
     }
 }
 

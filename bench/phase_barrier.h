@@ -1,15 +1,18 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 
 namespace tavro {
 
-/// A reusable barrier for a fixed set of threads, built from a mutex and a
-/// condition variable so that it behaves the same with every standard
-/// library the program is built with.
+/// A reusable barrier for a fixed set of threads whose release lets every
+/// waiter go at once: arrivals are counted under a mutex, but waiters sleep
+/// on the phase number itself and leave without taking any lock, so that
+/// the workers' timed loops start together even with more threads than
+/// processors (a condition variable would hand its mutex to the waiters one
+/// after another).
 ///
 /// The optional completion runs once per phase, in the last arriving thread,
 /// and every participant of that phase gets its answer. Deciding "go on or
@@ -34,15 +37,19 @@ class phase_barrier {
     void arrive_and_drop();
 
   private:
+    /// Ends the phase; the caller holds the mutex and wakes the waiters
+    /// after releasing it.
     void complete_phase_locked();
 
     std::mutex mutex_;
-    std::condition_variable phase_done_;
     std::uint32_t expected_;
     std::function<bool()> completion_;
     std::uint32_t arrived_ = 0;
-    std::uint64_t phase_ = 0;
+    // Written under the mutex before the phase number moves on, read by the
+    // waiters after they see it move: the next phase cannot complete before
+    // every one of them has arrived there, so it stays in place until read.
     bool answer_ = false;
+    std::atomic<std::uint32_t> phase_{0};
 };
 
 }  // namespace tavro

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <utility>
 
-
 namespace tavro {
 
 field_array::field_array(field_array&& other) noexcept
