@@ -1,8 +1,11 @@
 // Performance program for the solver: the step rate of the standing-wave
 // workload, the cost of each workload's check_step and initialize, and the
 // machine's in-place stream bandwidth measured in the same run, from which
-// it prints the step's ratio to its memory roofline. Every worker owns its
-// grid and is pinned like a benchmark run. Not run by the tests.
+// it prints the step's ratio to its memory roofline. The kernels are the
+// plain scalar loops on every machine, so the ratio characterises the
+// machine: how close one scalar loop per core comes to its memory limit. It
+// is not a target to tune the kernels towards. Every worker owns its grid
+// and is pinned like a benchmark run. Not run by the tests.
 //
 // usage: tavro_step_perf [--wall] [N ...]      (default: 64 192 384)
 //
