@@ -1,5 +1,5 @@
-// The compiled part of {fmt} for builds that carry a copy of its headers
-// instead of a prebuilt library (the Windows cross build): its non-inline
+// The compiled part of {fmt}, built from its headers instead of linking a
+// prebuilt library (Linux and Windows builds alike): its non-inline
 // functions and the template instances that format.h declares extern.
 #include <fmt/format-inl.h>
 
