@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "bench/auto_thread_count.h"
-#include "machine/memory.h"
 
 namespace tavro {
 
@@ -221,8 +220,8 @@ harness_plan h_dur_var::gen(std::string_view text, const tavro_harness_context& 
 }
 
 harness_plan h_threads_var::gen(std::string_view text, const tavro_harness_context& ctx) {
-    const std::uint32_t upper = auto_thread_count(
-        ensure_topology(ctx.topology), ctx.config.grid_size, available_physical_memory());
+    const std::uint32_t upper =
+        auto_thread_count(ensure_topology(ctx.topology), ctx.config.grid_size);
     return plan_numeric<std::uint32_t>(sweep_values(text, 1, upper), 1, false, ctx,
                                        [](bench_config& c, std::uint32_t v) { c.threads = v; });
 }
