@@ -1,6 +1,8 @@
 #include "harness/harness_runner.h"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <ostream>
 #include <thread>
 
@@ -12,24 +14,39 @@ namespace tavro {
 
 namespace {
 
-harness_plan make_plan(const harness_settings& settings, const tavro_harness_context& ctx,
-                       bool& known) {
-    known = true;
-    const std::string& name = settings.var_name;
-    const std::string_view text = settings.option_string;
+/// The planning operations of one sweep variable.
+struct sweep_variable {
+    harness_plan (*gen)(std::string_view, const tavro_harness_context&);
+    std::optional<std::uint64_t> (*count)(std::string_view, const tavro_harness_context&);
+};
+
+template <class var>
+constexpr sweep_variable variable_of() {
+    return {&var::gen, &var::count};
+}
+
+std::optional<sweep_variable> find_variable(const std::string& name) {
     if (name == "none")
-        return h_none_var::gen(text, ctx);
+        return variable_of<h_none_var>();
     if (name == "size")
-        return h_size_var::gen(text, ctx);
+        return variable_of<h_size_var>();
     if (name == "duration")
-        return h_dur_var::gen(text, ctx);
+        return variable_of<h_dur_var>();
     if (name == "threads")
-        return h_threads_var::gen(text, ctx);
+        return variable_of<h_threads_var>();
     if (name == "isa")
-        return h_isa_var::gen(text, ctx);
-    known = false;
+        return variable_of<h_isa_var>();
     return std::nullopt;
 }
+
+std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    return b != 0 && a > max / b ? max : a * b;
+}
+
+}  // namespace
+
+namespace {
 
 std::uint32_t estimated_seconds(const harness_settings& settings) {
     const auto planned = static_cast<std::uint32_t>(settings.runs.size());
@@ -111,10 +128,35 @@ std::string format_results_table(const harness_settings& settings) {
 
 void run_harness(harness_settings& settings, const tavro_harness_context& ctx, std::ostream& out,
                  std::ostream& err) {
-    bool known = false;
-    harness_plan plan = make_plan(settings, ctx, known);
-    if (!known) {
+    const std::optional<sweep_variable> variable = find_variable(settings.var_name);
+    if (!variable) {
         err << "unknown var " << settings.var_name << std::endl;
+        return;
+    }
+    const std::string_view text = settings.option_string;
+    const std::optional<std::uint64_t> count = variable->count(text, ctx);
+    // A plan is counted before it is built: a range such as 1-4294967295
+    // would take hundreds of gigabytes, and then the process would be
+    // killed or abort. Such a plan is refused like one that cannot be made.
+    const std::uint64_t budget = ctx.memory_budget != nullptr ? ctx.memory_budget() : 0;
+    const std::uint64_t plan_bytes = count ? saturating_product(*count, planned_run_bytes) : 0;
+    harness_plan plan;
+    bool fits = budget == 0 || plan_bytes <= budget;
+    if (count && fits) {
+        try {
+            plan = variable->gen(text, ctx);
+        } catch (const std::bad_alloc&) {
+            fits = false;  // the estimate was short of a limit it cannot see
+        }
+    }
+    if (!fits) {
+        err << fmt::format(
+                   "the harness plan for {} of {} runs needs about {} of memory, more "
+                   "than is available; refused",
+                   settings.var_name, *count, format_bytes(plan_bytes))
+            << std::endl;
+        settings.runs.clear();
+        out << format_results_table(settings) << std::flush;
         return;
     }
     if (!plan) {
