@@ -47,11 +47,11 @@ std::optional<std::string> read_text(const fs::path& path) {
 }
 
 std::string_view trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t\n");
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {
         return {};
     }
-    const std::size_t last = text.find_last_not_of(" \t\n");
+    const std::size_t last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
 }
 
