@@ -44,10 +44,6 @@ std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
     return b != 0 && a > max / b ? max : a * b;
 }
 
-}  // namespace
-
-namespace {
-
 std::uint32_t estimated_seconds(const harness_settings& settings) {
     const auto planned = static_cast<std::uint32_t>(settings.runs.size());
     std::uint32_t total = planned * settings.pause_ms / 1000;
@@ -136,8 +132,8 @@ void run_harness(harness_settings& settings, const tavro_harness_context& ctx, s
     const std::string_view text = settings.option_string;
     const std::optional<std::uint64_t> count = variable->count(text, ctx);
     // A plan is counted before it is built: a range such as 1-4294967295
-    // would take hundreds of gigabytes, and then the process would be
-    // killed or abort. Such a plan is refused like one that cannot be made.
+    // would take hundreds of gigabytes, and the process would abort or be
+    // killed on the way. Such a plan is refused and nothing runs.
     const std::uint64_t budget = ctx.memory_budget != nullptr ? ctx.memory_budget() : 0;
     const std::uint64_t plan_bytes = count ? saturating_product(*count, planned_run_bytes) : 0;
     harness_plan plan;

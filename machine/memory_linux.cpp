@@ -5,7 +5,6 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-
 #include <cstdio>
 #include <string>
 
