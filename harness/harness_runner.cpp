@@ -98,28 +98,37 @@ std::string average_text(const std::vector<std::optional<double>>& scores, std::
 
 }  // namespace
 
-std::string format_results_table(const harness_settings& settings) {
+void write_results_table(const harness_settings& settings, std::ostream& out) {
     std::size_t width = std::max<std::size_t>(8, settings.var_name.size());
     for (const harness_run& run : settings.runs) {
         width = std::max(width, run.label.size());
     }
-    std::string table = fmt::format("\n!!HARNESS!!\n====={} results=====\n", settings.var_name);
-    table += fmt::format(" {:<{}} |", settings.var_name, width);
-    for (std::uint32_t i = 1; i <= settings.sub_runs; ++i) {
-        table += fmt::format(" {:>8}", fmt::format("run {}", i));
+    // Written piece by piece: with a vast sub-run count the header and the
+    // rule alone are gigabytes, which must not be held in memory at once.
+    // Writing stops early once the stream has failed.
+    out << fmt::format("\n!!HARNESS!!\n====={} results=====\n", settings.var_name);
+    out << fmt::format(" {:<{}} |", settings.var_name, width);
+    for (std::uint32_t i = 1; i <= settings.sub_runs && out; ++i) {
+        out << fmt::format(" {:>8}", fmt::format("run {}", i));
     }
-    table += fmt::format(" | {:>8} | {:>8}\n", "avg", "max/min");
-    table += std::string(width + 9 * std::size_t{settings.sub_runs} + 25, '=') + "\n";
+    out << fmt::format(" | {:>8} | {:>8}\n", "avg", "max/min");
+    const std::string rule_piece(4096, '=');
+    for (std::uint64_t left = width + 9 * std::uint64_t{settings.sub_runs} + 25; left > 0 && out;) {
+        const std::uint64_t piece = std::min<std::uint64_t>(left, rule_piece.size());
+        out.write(rule_piece.data(), static_cast<std::streamsize>(piece));
+        left -= piece;
+    }
+    out << '\n';
     for (const harness_run& run : settings.runs) {
-        table += fmt::format(" {:<{}} |", run.label, width);
+        out << fmt::format(" {:<{}} |", run.label, width);
         for (const auto& score : run.scores) {
-            table += fmt::format(" {:>8}", score ? fmt::format("{:.2f}", *score) : "---");
+            out << fmt::format(" {:>8}", score ? fmt::format("{:.2f}", *score) : "---");
         }
         std::string spread;
         const std::string average = average_text(run.scores, spread);
-        table += fmt::format(" | {:>8} | {:>8}\n", average, spread);
+        out << fmt::format(" | {:>8} | {:>8}\n", average, spread);
     }
-    return table;
+    out << std::flush;
 }
 
 void run_harness(harness_settings& settings, const tavro_harness_context& ctx, std::ostream& out,
@@ -152,7 +161,7 @@ void run_harness(harness_settings& settings, const tavro_harness_context& ctx, s
                    settings.var_name, *count, format_bytes(plan_bytes))
             << std::endl;
         settings.runs.clear();
-        out << format_results_table(settings) << std::flush;
+        write_results_table(settings, out);
         return;
     }
     if (!plan) {
@@ -163,7 +172,7 @@ void run_harness(harness_settings& settings, const tavro_harness_context& ctx, s
     settings.runs = std::move(*plan);
     print_plan(settings, out);
     execute_plan(settings, out);
-    out << format_results_table(settings) << std::flush;
+    write_results_table(settings, out);
 }
 
 }  // namespace tavro

@@ -25,8 +25,9 @@ void run_harness(harness_settings& settings, const tavro_harness_context& ctx, s
 /// finish, so they are not counted here.
 inline constexpr std::uint64_t planned_run_bytes = sizeof(harness_run) + 128 + 64;
 
-/// The results table of a finished sweep, from its empty first line to the
-/// last row; every line, the last included, ends with a line end.
-std::string format_results_table(const harness_settings& settings);
+/// Writes the results table of a finished sweep to `out`, from its empty
+/// first line to the last row; every line, the last included, ends with a
+/// line end, and the stream is flushed at the end.
+void write_results_table(const harness_settings& settings, std::ostream& out);
 
 }  // namespace tavro
