@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "app/output_check.h"
 #include "bench/driver.h"
 #include "console/banner.h"
 #include "harness/harness_runner.h"
@@ -30,9 +31,7 @@ bool workload_name_known(const std::string& name) {
     return tavro::make_workload(name, 0) != nullptr;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv) {
     tavro::topology_cache topology;
     const tavro::command_decision decision =
         tavro::interpret_command_line(tavro::make_argument_list(argc, argv), workload_name_known);
@@ -63,4 +62,18 @@ int main(int argc, char** argv) {
     std::cout << "press enter to exit" << std::endl;
     std::cin.get();
     return 0;
+}
+
+}  // namespace
+
+// Every write to standard output goes through a recorder, so that output lost
+// to a full device or a closed stream ends the program with exit code 2 and
+// one message instead of passing for success.
+int main(int argc, char** argv) {
+    tavro::write_error_recorder stdout_recorder(std::cout.rdbuf());
+    std::cout.rdbuf(&stdout_recorder);
+    const int exit_code = run_program(argc, argv);
+    const int final_code = tavro::finish_output(std::cout, stdout_recorder, std::cerr, exit_code);
+    std::cout.rdbuf(stdout_recorder.target());
+    return final_code;
 }

@@ -4,14 +4,19 @@
 #include <limits>
 
 #include "bench/bench_config.h"
+#include "machine/memory.h"
+#include "machine/system_limits.h"
 
 namespace tavro {
 
 std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
-                                std::uint64_t available_bytes) {
-    const std::uint32_t cores = core_count(topology);
+                                std::uint64_t available_bytes, std::uint32_t cpu_quota) {
+    std::uint32_t cores = core_count(topology);
     if (cores == 0) {
         return 1;
+    }
+    if (cpu_quota != 0) {
+        cores = std::min(cores, cpu_quota);
     }
     const std::uint64_t per_thread = grid_bytes_per_thread(grid_size);
     if (per_thread == 0) {
@@ -24,6 +29,11 @@ std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid
         return cores;
     }
     return std::min(cores, static_cast<std::uint32_t>(fit));
+}
+
+std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size) {
+    return auto_thread_count(topology, grid_size, available_physical_memory(),
+                             process_cgroup_limits().cpu_quota.value_or(0));
 }
 
 }  // namespace tavro

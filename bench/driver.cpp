@@ -18,8 +18,7 @@ thread_manager make_thread_manager(const bench_config& config, topology_cache& t
     manager.thread_count = config.threads;
     if (manager.thread_count == 0) {
         manager.thread_count = std::max<std::uint32_t>(
-            1, auto_thread_count(ensure_topology(topology), config.grid_size,
-                                 available_physical_memory()));
+            1, auto_thread_count(ensure_topology(topology), config.grid_size));
     }
     if (config.threading == "numa") {
         manager.slots = build_numa_slots(ensure_topology(topology));

@@ -16,6 +16,7 @@
 #include "console/text_format.h"
 #include "machine/cpu_identity.h"
 #include "machine/isa.h"
+#include "machine/system_limits.h"
 #include "timing/compliance.h"
 
 namespace tavro {
@@ -267,6 +268,7 @@ run_environment run_environment::standard() {
         [](std::function<void()> body) { return std::thread(std::move(body)); },
         &fast_timer_is_compliant,
         &isa_support_check,
+        &system_thread_limit,
         &std::cout,
         &std::cerr,
     };
@@ -294,6 +296,16 @@ run_result execute_run(const run_request& request, const run_environment& env) {
 
     print_header(request, p, *env.out);
     if (p == 0) {
+        return result;
+    }
+    // A count the system cannot run would otherwise first build its
+    // per-thread tables, gigabytes for an absurd count, and then fail.
+    if (const std::uint64_t limit = env.thread_limit != nullptr ? env.thread_limit() : 0;
+        limit != 0 && p > limit) {
+        *env.err << fmt::format("cannot run {} threads: this system runs at most {}; aborting", p,
+                                limit)
+                 << std::endl;
+        result.failed = true;
         return result;
     }
     // Everything a run keeps per thread is set up before the first worker

@@ -46,6 +46,8 @@ struct run_environment {
     thread_starter start_thread;
     bool (*timer_is_compliant)(const timer_info& fast);
     error_text (*isa_check)(std::string_view isa_name);
+    /// The most threads the system can run in one process, 0 for no bound.
+    std::uint64_t (*thread_limit)();
     std::ostream* out;
     std::ostream* err;
 
@@ -57,7 +59,9 @@ struct run_environment {
 /// worker per thread (the calling thread is worker 0, which also reports
 /// progress) through allocation, initialisation and the timed loop. A run
 /// refused before any worker starts returns no results and `failed` false;
-/// `failed` is true whenever a worker failed or could not be started.
+/// `failed` is true whenever a worker failed or could not be started, and
+/// for a thread count beyond the system's thread limit, which is refused
+/// before anything is set up per thread.
 run_result execute_run(const run_request& request,
                        const run_environment& env = run_environment::standard());
 

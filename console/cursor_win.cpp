@@ -28,7 +28,12 @@ bool move_console_cursor_up(std::uint32_t lines, std::ostream& out) {
     if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) {
         return false;
     }
+    // The text still buffered moves the cursor when it reaches the console:
+    // the row is read again once it is there.
     out.flush();
+    if (!GetConsoleScreenBufferInfo(console, &info)) {
+        return false;
+    }
     const auto row = static_cast<std::uint32_t>(info.dwCursorPosition.Y);
     COORD target{};
     target.X = 0;

@@ -1,6 +1,8 @@
 #include "harness/harness_runner.h"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <ostream>
 #include <thread>
 
@@ -12,23 +14,34 @@ namespace tavro {
 
 namespace {
 
-harness_plan make_plan(const harness_settings& settings, const tavro_harness_context& ctx,
-                       bool& known) {
-    known = true;
-    const std::string& name = settings.var_name;
-    const std::string_view text = settings.option_string;
+/// The planning operations of one sweep variable.
+struct sweep_variable {
+    harness_plan (*gen)(std::string_view, const tavro_harness_context&);
+    std::optional<std::uint64_t> (*count)(std::string_view, const tavro_harness_context&);
+};
+
+template <class var>
+constexpr sweep_variable variable_of() {
+    return {&var::gen, &var::count};
+}
+
+std::optional<sweep_variable> find_variable(const std::string& name) {
     if (name == "none")
-        return h_none_var::gen(text, ctx);
+        return variable_of<h_none_var>();
     if (name == "size")
-        return h_size_var::gen(text, ctx);
+        return variable_of<h_size_var>();
     if (name == "duration")
-        return h_dur_var::gen(text, ctx);
+        return variable_of<h_dur_var>();
     if (name == "threads")
-        return h_threads_var::gen(text, ctx);
+        return variable_of<h_threads_var>();
     if (name == "isa")
-        return h_isa_var::gen(text, ctx);
-    known = false;
+        return variable_of<h_isa_var>();
     return std::nullopt;
+}
+
+std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    return b != 0 && a > max / b ? max : a * b;
 }
 
 std::uint32_t estimated_seconds(const harness_settings& settings) {
@@ -85,36 +98,70 @@ std::string average_text(const std::vector<std::optional<double>>& scores, std::
 
 }  // namespace
 
-std::string format_results_table(const harness_settings& settings) {
+void write_results_table(const harness_settings& settings, std::ostream& out) {
     std::size_t width = std::max<std::size_t>(8, settings.var_name.size());
     for (const harness_run& run : settings.runs) {
         width = std::max(width, run.label.size());
     }
-    std::string table = fmt::format("\n!!HARNESS!!\n====={} results=====\n", settings.var_name);
-    table += fmt::format(" {:<{}} |", settings.var_name, width);
-    for (std::uint32_t i = 1; i <= settings.sub_runs; ++i) {
-        table += fmt::format(" {:>8}", fmt::format("run {}", i));
+    // Written piece by piece: with a vast sub-run count the header and the
+    // rule alone are gigabytes, which must not be held in memory at once.
+    // Writing stops early once the stream has failed.
+    out << fmt::format("\n!!HARNESS!!\n====={} results=====\n", settings.var_name);
+    out << fmt::format(" {:<{}} |", settings.var_name, width);
+    for (std::uint32_t i = 1; i <= settings.sub_runs && out; ++i) {
+        out << fmt::format(" {:>8}", fmt::format("run {}", i));
     }
-    table += fmt::format(" | {:>8} | {:>8}\n", "avg", "max/min");
-    table += std::string(width + 9 * std::size_t{settings.sub_runs} + 25, '=') + "\n";
+    out << fmt::format(" | {:>8} | {:>8}\n", "avg", "max/min");
+    const std::string rule_piece(4096, '=');
+    for (std::uint64_t left = width + 9 * std::uint64_t{settings.sub_runs} + 25; left > 0 && out;) {
+        const std::uint64_t piece = std::min<std::uint64_t>(left, rule_piece.size());
+        out.write(rule_piece.data(), static_cast<std::streamsize>(piece));
+        left -= piece;
+    }
+    out << '\n';
     for (const harness_run& run : settings.runs) {
-        table += fmt::format(" {:<{}} |", run.label, width);
+        out << fmt::format(" {:<{}} |", run.label, width);
         for (const auto& score : run.scores) {
-            table += fmt::format(" {:>8}", score ? fmt::format("{:.2f}", *score) : "---");
+            out << fmt::format(" {:>8}", score ? fmt::format("{:.2f}", *score) : "---");
         }
         std::string spread;
         const std::string average = average_text(run.scores, spread);
-        table += fmt::format(" | {:>8} | {:>8}\n", average, spread);
+        out << fmt::format(" | {:>8} | {:>8}\n", average, spread);
     }
-    return table;
+    out << std::flush;
 }
 
 void run_harness(harness_settings& settings, const tavro_harness_context& ctx, std::ostream& out,
                  std::ostream& err) {
-    bool known = false;
-    harness_plan plan = make_plan(settings, ctx, known);
-    if (!known) {
+    const std::optional<sweep_variable> variable = find_variable(settings.var_name);
+    if (!variable) {
         err << "unknown var " << settings.var_name << std::endl;
+        return;
+    }
+    const std::string_view text = settings.option_string;
+    const std::optional<std::uint64_t> count = variable->count(text, ctx);
+    // A plan is counted before it is built: a range such as 1-4294967295
+    // would take hundreds of gigabytes, and the process would abort or be
+    // killed on the way. Such a plan is refused and nothing runs.
+    const std::uint64_t budget = ctx.memory_budget != nullptr ? ctx.memory_budget() : 0;
+    const std::uint64_t plan_bytes = count ? saturating_product(*count, planned_run_bytes) : 0;
+    harness_plan plan;
+    bool fits = budget == 0 || plan_bytes <= budget;
+    if (count && fits) {
+        try {
+            plan = variable->gen(text, ctx);
+        } catch (const std::bad_alloc&) {
+            fits = false;  // the estimate was short of a limit it cannot see
+        }
+    }
+    if (!fits) {
+        err << fmt::format(
+                   "the harness plan for {} of {} runs needs about {} of memory, more "
+                   "than is available; refused",
+                   settings.var_name, *count, format_bytes(plan_bytes))
+            << std::endl;
+        settings.runs.clear();
+        write_results_table(settings, out);
         return;
     }
     if (!plan) {
@@ -125,7 +172,7 @@ void run_harness(harness_settings& settings, const tavro_harness_context& ctx, s
     settings.runs = std::move(*plan);
     print_plan(settings, out);
     execute_plan(settings, out);
-    out << format_results_table(settings) << std::flush;
+    write_results_table(settings, out);
 }
 
 }  // namespace tavro

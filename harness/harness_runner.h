@@ -13,11 +13,21 @@ namespace tavro {
 /// with the results table. Plan, markers and table go to `out`; an unknown
 /// variable or an option text it cannot use is reported on `err` and nothing
 /// runs. `settings.runs` keeps the plan and its scores afterwards.
+/// A plan too large for memory is refused as described at planned_run_bytes.
 void run_harness(harness_settings& settings, const tavro_harness_context& ctx, std::ostream& out,
                  std::ostream& err);
 
-/// The results table of a finished sweep, from its empty first line to the
-/// last row; every line, the last included, ends with a line end.
-std::string format_results_table(const harness_settings& settings);
+/// Memory one planned run takes until its sweep ends: its record, the state
+/// of its callable (a heap block of its own) and its row of the results
+/// table. A plan whose runs together need more than the context's memory
+/// budget is refused before it is built (message on `err`, the empty results
+/// table on `out`, nothing runs). Scores grow with the sub-runs as they
+/// finish, so they are not counted here.
+inline constexpr std::uint64_t planned_run_bytes = sizeof(harness_run) + 128 + 64;
+
+/// Writes the results table of a finished sweep to `out`, from its empty
+/// first line to the last row; every line, the last included, ends with a
+/// line end, and the stream is flushed at the end.
+void write_results_table(const harness_settings& settings, std::ostream& out);
 
 }  // namespace tavro

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "bench/auto_thread_count.h"
-#include "machine/memory.h"
 
 namespace tavro {
 
@@ -163,6 +162,24 @@ std::optional<std::vector<std::uint32_t>> sweep_values(std::string_view text, st
     return parse_number_list<std::uint32_t>(text);
 }
 
+std::optional<std::uint64_t> sweep_value_count(std::string_view text, std::uint32_t lower,
+                                               std::uint32_t upper) {
+    if (is_default_text(text)) {
+        return upper > lower ? upper - lower : 0;
+    }
+    if (const auto range = parse_range<std::uint32_t>(text, lower, upper)) {
+        return std::uint64_t{range->hi - range->lo} / range->step + 1;
+    }
+    std::uint64_t count = 0;
+    for (std::string_view item : split_list(text)) {
+        if (!parse_decimal<std::uint32_t>(item)) {
+            return std::nullopt;
+        }
+        ++count;
+    }
+    return count;
+}
+
 std::optional<std::vector<std::uint64_t>> sweep_sizes(std::string_view text) {
     if (is_default_text(text)) {
         return std::vector<std::uint64_t>(allowed_grid_sizes.begin(), allowed_grid_sizes.end());
@@ -215,16 +232,55 @@ harness_plan h_none_var::gen(std::string_view, const tavro_harness_context& ctx)
     return runs;
 }
 
+namespace {
+
+template <class T>
+std::optional<std::uint64_t> size_of(const std::optional<std::vector<T>>& values) {
+    if (!values) {
+        return std::nullopt;
+    }
+    return values->size();
+}
+
+std::uint32_t threads_upper_default(const tavro_harness_context& ctx) {
+    return auto_thread_count(ensure_topology(ctx.topology), ctx.config.grid_size);
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> h_none_var::count(std::string_view, const tavro_harness_context&) {
+    return 1;
+}
+
 harness_plan h_dur_var::gen(std::string_view text, const tavro_harness_context& ctx) {
     return plan_numeric<std::uint32_t>(sweep_values(text, 5, 60), 1, true, ctx,
                                        [](bench_config& c, std::uint32_t v) { c.duration_s = v; });
 }
 
 harness_plan h_threads_var::gen(std::string_view text, const tavro_harness_context& ctx) {
-    const std::uint32_t upper = auto_thread_count(
-        ensure_topology(ctx.topology), ctx.config.grid_size, available_physical_memory());
-    return plan_numeric<std::uint32_t>(sweep_values(text, 1, upper), 1, false, ctx,
+    return plan_numeric<std::uint32_t>(sweep_values(text, 1, threads_upper_default(ctx)), 1, false,
+                                       ctx,
                                        [](bench_config& c, std::uint32_t v) { c.threads = v; });
+}
+
+std::optional<std::uint64_t> h_dur_var::count(std::string_view text, const tavro_harness_context&) {
+    return sweep_value_count(text, 5, 60);
+}
+
+std::optional<std::uint64_t> h_threads_var::count(std::string_view text,
+                                                  const tavro_harness_context& ctx) {
+    return sweep_value_count(text, 1, threads_upper_default(ctx));
+}
+
+// A size or isa sweep holds at most a value per item of the option text,
+// which is already in memory: listing them is as cheap as counting them.
+std::optional<std::uint64_t> h_size_var::count(std::string_view text,
+                                               const tavro_harness_context&) {
+    return size_of(sweep_sizes(text));
+}
+
+std::optional<std::uint64_t> h_isa_var::count(std::string_view text, const tavro_harness_context&) {
+    return size_of(sweep_isa_names(text));
 }
 
 harness_plan h_size_var::gen(std::string_view text, const tavro_harness_context& ctx) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/bench_config.h"
+#include "machine/memory.h"
 #include "machine/topology.h"
 
 namespace tavro {
@@ -17,12 +18,14 @@ namespace tavro {
 using benchmark_fn = std::optional<double> (*)(bench_config, std::optional<cpu_topology>&);
 
 /// What every sweep generator receives: the command-line settings the sweep
-/// starts from, the process-wide topology cache, and the benchmark to run
-/// (the real driver unless a test substitutes its own).
+/// starts from, the process-wide topology cache, the benchmark to run (the
+/// real driver unless a test substitutes its own) and the memory a plan may
+/// take (0: unknown).
 struct tavro_harness_context {
     bench_config& config;
     std::optional<cpu_topology>& topology;
     benchmark_fn run;
+    std::uint64_t (*memory_budget)() = &available_physical_memory;
 };
 
 /// One planned run of a sweep.
@@ -60,6 +63,11 @@ std::vector<std::string_view> split_list(std::string_view text);
 std::optional<std::vector<std::uint32_t>> sweep_values(std::string_view text, std::uint32_t lower,
                                                        std::uint32_t upper);
 
+/// How many values sweep_values gives for an option text, counted without
+/// building them; nothing when the text cannot be understood.
+std::optional<std::uint64_t> sweep_value_count(std::string_view text, std::uint32_t lower,
+                                               std::uint32_t upper);
+
 /// The grid sizes a size sweep takes for an option text.
 std::optional<std::vector<std::uint64_t>> sweep_sizes(std::string_view text);
 
@@ -70,21 +78,33 @@ std::optional<std::vector<std::string_view>> sweep_isa_names(std::string_view te
 inline constexpr std::string_view harness_isa_names[] = {"sse2"};
 
 /// The sweep variables. Each `gen` plans one run per value of its setting;
-/// nothing when the option text cannot be understood. Nothing runs here.
+/// nothing when the option text cannot be understood. `count` tells how many
+/// runs `gen` would plan, or nothing where `gen` gives nothing, without
+/// building them. Nothing runs here.
 struct h_none_var {
     static harness_plan gen(std::string_view text, const tavro_harness_context& ctx);
+    static std::optional<std::uint64_t> count(std::string_view text,
+                                              const tavro_harness_context& ctx);
 };
 struct h_dur_var {
     static harness_plan gen(std::string_view text, const tavro_harness_context& ctx);
+    static std::optional<std::uint64_t> count(std::string_view text,
+                                              const tavro_harness_context& ctx);
 };
 struct h_threads_var {
     static harness_plan gen(std::string_view text, const tavro_harness_context& ctx);
+    static std::optional<std::uint64_t> count(std::string_view text,
+                                              const tavro_harness_context& ctx);
 };
 struct h_size_var {
     static harness_plan gen(std::string_view text, const tavro_harness_context& ctx);
+    static std::optional<std::uint64_t> count(std::string_view text,
+                                              const tavro_harness_context& ctx);
 };
 struct h_isa_var {
     static harness_plan gen(std::string_view text, const tavro_harness_context& ctx);
+    static std::optional<std::uint64_t> count(std::string_view text,
+                                              const tavro_harness_context& ctx);
 };
 
 }  // namespace tavro

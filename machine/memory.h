@@ -65,7 +65,9 @@ memory_block alloc_large_pages(std::size_t bytes);
 std::size_t enable_large_pages();
 
 /// Physical memory available to new allocations right now, in bytes; 0 when
-/// it cannot be read. Read afresh at every call.
+/// it cannot be read. On Linux the smaller of the system's MemAvailable and
+/// the headroom of the process's memory control groups (at least 1 byte
+/// when a group is full). Read afresh at every call.
 std::uint64_t available_physical_memory();
 
 /// `bytes` rounded up to whole pages of `page_size` bytes. 0 when

@@ -1,11 +1,14 @@
 // Linux side of machine/memory.h: huge pages through mmap and the memory
-// figures from /proc/meminfo.
+// figures from /proc/meminfo and the process's memory control groups.
 #include "machine/memory.h"
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+
+#include "machine/system_limits.h"
 
 namespace tavro {
 
@@ -58,7 +61,17 @@ void detail::unmap_large_pages(void* data, std::size_t mapped_bytes) noexcept {
 }
 
 std::uint64_t available_physical_memory() {
-    return meminfo_bytes(read_meminfo(), "MemAvailable");
+    // In a container MemAvailable is the host's; the memory control groups
+    // of the process may allow far less, and the kernel kills the process
+    // when it goes past their limit.
+    const std::uint64_t host = meminfo_bytes(read_meminfo(), "MemAvailable");
+    const std::optional<std::uint64_t> group = process_cgroup_limits().memory_headroom;
+    if (!group) {
+        return host;
+    }
+    // A full group leaves 1 byte rather than 0, which would read as unknown.
+    const std::uint64_t headroom = std::max<std::uint64_t>(*group, 1);
+    return host == 0 ? headroom : std::min(host, headroom);
 }
 
 std::uint64_t grid_memory_budget() {

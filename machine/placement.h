@@ -46,8 +46,9 @@ std::vector<logical_cpu> build_numa_slots(const cpu_topology& topology);
 std::vector<logical_cpu> build_phte_slots(const cpu_topology& topology);
 
 /// Binds the calling thread to slot `worker` when the manager has one;
-/// otherwise lets it run on any CPU the process started with. A binding
-/// that fails leaves the thread as it was.
+/// otherwise lets it run on any CPU the process started with (Linux, where a
+/// thread inherits its creator's binding) or leaves it alone (Windows). A
+/// binding that fails leaves the thread as it was.
 void place_current_thread(const thread_manager& manager, std::uint32_t worker);
 
 /// Binds the calling thread to the one processor of `cpu`; false when the
@@ -55,7 +56,8 @@ void place_current_thread(const thread_manager& manager, std::uint32_t worker);
 bool bind_current_thread(const logical_cpu& cpu);
 
 /// Lets the calling thread run on every CPU the process started with; false
-/// when the system refused or that set is unknown.
+/// when the system refused or that set is unknown. On Windows, where new
+/// threads never inherit a binding, it changes nothing and returns true.
 bool unbind_current_thread();
 
 }  // namespace tavro

@@ -1,8 +1,6 @@
 // Windows side of machine/placement.h: thread group affinity.
 #include "machine/placement.h"
 
-#include <optional>
-
 #include "machine/win32_support.h"
 
 namespace tavro {
@@ -11,23 +9,6 @@ namespace {
 bool set_group_affinity(const GROUP_AFFINITY& affinity) {
     return SetThreadGroupAffinity(GetCurrentThread(), &affinity, nullptr) != 0;
 }
-
-// The group affinity of the thread that runs static initialisation (the
-// main thread), taken before any binding; empty when the system would not say.
-std::optional<GROUP_AFFINITY> read_startup_affinity() {
-    GROUP_AFFINITY affinity{};
-    if (!GetThreadGroupAffinity(GetCurrentThread(), &affinity)) {
-        return std::nullopt;
-    }
-    return affinity;
-}
-
-const std::optional<GROUP_AFFINITY>& startup_affinity() {
-    static const std::optional<GROUP_AFFINITY> affinity = read_startup_affinity();
-    return affinity;
-}
-
-[[maybe_unused]] const std::optional<GROUP_AFFINITY>& startup_capture = startup_affinity();
 
 }  // namespace
 
@@ -43,10 +24,11 @@ bool bind_current_thread(const logical_cpu& cpu) {
 }
 
 bool unbind_current_thread() {
-    // New threads start with the process's affinity, but the coordinating
-    // thread stays bound after a run; this gives it its starting set back.
-    const auto& affinity = startup_affinity();
-    return affinity && set_group_affinity(*affinity);
+    // A new thread starts with the process's affinity, not its creator's,
+    // and on a machine with several processor groups the system spreads
+    // threads over all of them. Setting any group affinity here would hold
+    // the thread to one group, so a thread without a slot is left alone.
+    return true;
 }
 
 }  // namespace tavro

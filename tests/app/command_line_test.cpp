@@ -1,13 +1,18 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <ostream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/options.h"
+#include "app/output_check.h"
 
 namespace tavro {
 namespace {
@@ -207,6 +212,83 @@ TEST(InterpretCommandLine, RandomWordListsAlwaysGiveADecision) {
             ASSERT_TRUE(d.text.empty());
         }
     }
+}
+
+// Takes `room` characters, then fails every write and flush with `reason`
+// in errno, as the C library does on a full device or a closed stream.
+class failing_buffer : public std::streambuf {
+  public:
+    failing_buffer(std::size_t room, int reason) : room_(room), reason_(reason) {}
+    std::string text;
+    int flushes = 0;
+
+  protected:
+    int_type overflow(int_type c) override {
+        const char ch = traits_type::to_char_type(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const auto taken = static_cast<std::streamsize>(
+            std::min<std::size_t>(room_ - text.size(), static_cast<std::size_t>(n)));
+        text.append(s, static_cast<std::size_t>(taken));
+        if (taken < n) {
+            errno = reason_;
+        }
+        return taken;
+    }
+    int sync() override {
+        ++flushes;
+        if (text.size() < room_) {
+            return 0;
+        }
+        errno = reason_;
+        return -1;
+    }
+
+  private:
+    std::size_t room_;
+    int reason_;
+};
+
+TEST(OutputCheck, FirstWriteErrorIsReportedOnceWithExitCodeTwo) {
+    // Everything fits: the exit code passes through, nothing is said.
+    failing_buffer roomy(100, ENOSPC);
+    write_error_recorder quiet(&roomy);
+    std::ostream fine(&quiet);
+    std::ostringstream err;
+    fine << "help text" << std::endl;
+    EXPECT_EQ(finish_output(fine, quiet, err, 1), 1);
+    EXPECT_EQ(roomy.text, "help text\n");
+    EXPECT_EQ(roomy.flushes, 2);
+    EXPECT_EQ(err.str(), "");
+
+    // A full device: the first error is kept, later ones (another reason)
+    // do not replace it, and the message comes once.
+    failing_buffer full(4, ENOSPC);
+    write_error_recorder recorder(&full);
+    std::ostream out(&recorder);
+    out << "score: 123.45" << std::endl;
+    EXPECT_TRUE(out.bad());
+    ASSERT_TRUE(recorder.first_error());
+    EXPECT_EQ(recorder.first_error()->value(), ENOSPC);
+    out.clear();
+    full.text.clear();  // room again, but the next flush fails with EBADF
+    errno = 0;
+    out << "more" << std::flush;
+    EXPECT_EQ(recorder.first_error()->value(), ENOSPC);
+    EXPECT_EQ(finish_output(out, recorder, err, 0), output_error_exit_code);
+    EXPECT_EQ(err.str(),
+              write_error_message(std::make_error_code(std::errc::no_space_on_device)) + "\n");
+    EXPECT_EQ(err.str().rfind("tavro: cannot write to standard output: ", 0), 0u);
+
+    // A failure the buffer gives no reason for is still a failure.
+    failing_buffer closed(0, 0);
+    write_error_recorder silent(&closed);
+    std::ostream lost(&silent);
+    std::ostringstream err2;
+    lost << 'x' << std::flush;
+    EXPECT_EQ(finish_output(lost, silent, err2, 0), 2);
+    EXPECT_EQ(err2.str(), write_error_message(std::make_error_code(std::errc::io_error)) + "\n");
 }
 
 }  // namespace

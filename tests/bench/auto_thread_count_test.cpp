@@ -39,6 +39,13 @@ TEST(AutoThreadCount, CoresLimitedByMemoryThatFits) {
     EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 0), 8u);  // memory unknown
 }
 
+TEST(AutoThreadCount, CpuQuotaBoundsTheCores) {
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib, 3), 3u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib, 20), 8u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 2 * grid_bytes_per_thread(192), 3), 2u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib, 0), 8u);  // no quota
+}
+
 TEST(AutoThreadCount, NoCoresAndUnknownTopology) {
     cpu_topology coreless;
     coreless.nodes = {{.id = 0, .llc_groups = {{.id = 0, .cores = {}}}}};

@@ -258,7 +258,7 @@ TEST(RunBenchmark, RealWorkloadsGiveValidScores) {
     }
 }
 
-TEST(RunBenchmark, GridTooLargeForMemoryIsAnInvalidRun) {
+TEST(RunBenchmark, RunsTheSystemCannotHoldAreInvalid) {
     bench_config config;
     config.threads = 1;
     config.duration_s = 1;
@@ -273,6 +273,28 @@ TEST(RunBenchmark, GridTooLargeForMemoryIsAnInvalidRun) {
     EXPECT_EQ(err.str(),
               "field allocation failed in thread 0\nfield allocation failed\n"
               "==================\n  invalid result \n==================\n");
+
+    // More threads than any system runs: refused before any table per
+    // thread is built (these would take hundreds of gigabytes).
+    config.threads = 4'294'967'295u;
+    config.grid_size = 64;
+    err.str("");
+    EXPECT_FALSE(run_benchmark(config, topology, env).has_value());
+    EXPECT_EQ(err.str().rfind("cannot run 4294967295 threads: this system runs at most ", 0), 0u)
+        << err.str();
+    EXPECT_NE(err.str().find("; aborting\n==================\n  invalid result \n"),
+              std::string::npos);
+
+    // At the limit the run goes on as before; one beyond it is refused.
+    plan = {};
+    env.thread_limit = [] { return std::uint64_t{2}; };
+    auto at_limit = run({.threads = 2}, env);
+    EXPECT_FALSE(at_limit.result.failed);
+    EXPECT_EQ(at_limit.result.results.size(), 2u);
+    auto beyond = run({.threads = 3}, env);
+    EXPECT_TRUE(beyond.result.failed);
+    EXPECT_EQ(beyond.err, "cannot run 3 threads: this system runs at most 2; aborting\n");
+    EXPECT_NE(beyond.out.find("running with 3 threads (os)"), std::string::npos);
 }
 
 TEST(RunBenchmark, DriverResolvesThreadsAndClampsDuration) {

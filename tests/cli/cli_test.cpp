@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -31,8 +32,9 @@ std::vector<std::string> split_lines(const std::string& text) {
 }
 
 program_result run(const std::vector<std::string>& arguments,
-                   input_mode input = input_mode::dev_null) {
-    program_result result = run_program(binary, arguments, input);
+                   input_mode input = input_mode::dev_null,
+                   output_mode output = output_mode::captured) {
+    program_result result = run_program(binary, arguments, input, output);
     EXPECT_EQ(result.spawn_error, "");
     EXPECT_FALSE(result.timed_out);
     return result;
@@ -161,6 +163,26 @@ TEST(CommandLine, RunEndsWithPromptAndDoesNotWaitOnClosedInput) {
         ASSERT_GE(result.out.size(), prompt.size());
         EXPECT_EQ(result.out.substr(result.out.size() - prompt.size()), prompt);
     }
+}
+
+TEST(CommandLine, LostStandardOutputIsAnErrorWithExitCodeTwo) {
+    const std::vector<std::vector<std::string>> command_lines = {
+        {"--help"},
+        {"--timer-debug"},
+        {"-n", "1", "-d", "1", "-s", "64", "--harness-sub-runs", "1"},
+    };
+    for (const std::vector<std::string>& words : command_lines) {
+        SCOPED_TRACE(words.front());
+        const program_result full = run(words, input_mode::dev_null, output_mode::dev_full);
+        EXPECT_EQ(full.exit_code, 2);
+        EXPECT_EQ(full.err, "tavro: cannot write to standard output: No space left on device\n");
+    }
+    const program_result closed = run({"--help"}, input_mode::dev_null, output_mode::closed);
+    EXPECT_EQ(closed.exit_code, 2);
+    EXPECT_EQ(closed.err.rfind("tavro: cannot write to standard output: ", 0), 0u);
+    EXPECT_EQ(std::count(closed.err.begin(), closed.err.end(), '\n'), 1);
+    // A command-line error writes nothing to standard output and keeps code 1.
+    EXPECT_EQ(run({"-s", "65"}, input_mode::dev_null, output_mode::dev_full).exit_code, 1);
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ bool drain(spawn_resources& res, program_result& result,
 }  // namespace
 
 program_result run_program(const std::string& path, const std::vector<std::string>& arguments,
-                           input_mode input, std::chrono::seconds limit) {
+                           input_mode input, output_mode output, std::chrono::seconds limit) {
     program_result result;
     spawn_resources res;
     if (pipe2(res.out_pipe.data(), O_CLOEXEC) != 0 || pipe2(res.err_pipe.data(), O_CLOEXEC) != 0 ||
@@ -92,7 +92,13 @@ program_result run_program(const std::string& path, const std::vector<std::strin
     } else {
         posix_spawn_file_actions_addopen(&res.actions, 0, "/dev/null", O_RDONLY, 0);
     }
-    posix_spawn_file_actions_adddup2(&res.actions, res.out_pipe[1], 1);
+    if (output == output_mode::dev_full) {
+        posix_spawn_file_actions_addopen(&res.actions, 1, "/dev/full", O_WRONLY, 0);
+    } else if (output == output_mode::closed) {
+        posix_spawn_file_actions_addclose(&res.actions, 1);
+    } else {
+        posix_spawn_file_actions_adddup2(&res.actions, res.out_pipe[1], 1);
+    }
     posix_spawn_file_actions_adddup2(&res.actions, res.err_pipe[1], 2);
 
     std::vector<std::string> words{path};

@@ -21,10 +21,16 @@ struct program_result {
 /// How the child's standard input is set up.
 enum class input_mode { dev_null, closed };
 
+/// Where the child's standard output goes: captured, a full device
+/// (/dev/full: every write fails), or nowhere (closed).
+enum class output_mode { captured, dev_full, closed };
+
 /// Runs `path` with `arguments` (the program name is added as the first
-/// word), capturing both output streams, and kills it after `limit`.
+/// word), capturing both output streams (standard output as `output` says),
+/// and kills it after `limit`.
 program_result run_program(const std::string& path, const std::vector<std::string>& arguments,
                            input_mode input = input_mode::dev_null,
+                           output_mode output = output_mode::captured,
                            std::chrono::seconds limit = std::chrono::seconds(120));
 
 }  // namespace tavro::testing

@@ -1,5 +1,6 @@
 #include "harness/harness_runner.h"
 
+#include <algorithm>
 #include <deque>
 #include <sstream>
 
@@ -34,14 +35,19 @@ struct sweep_output {
     std::string err;
 };
 
+std::uint64_t one_mebibyte() {
+    return 1 << 20;
+}
+
 sweep_output sweep(harness_settings& settings, bench_config& config,
-                   std::deque<std::optional<double>> scores) {
+                   std::deque<std::optional<double>> scores,
+                   std::uint64_t (*memory_budget)() = &one_mebibyte) {
     scripted_scores = std::move(scores);
     seen_configs.clear();
     std::optional<cpu_topology> topology;
     std::ostringstream out;
     std::ostringstream err;
-    run_harness(settings, {config, topology, &scripted_run}, out, err);
+    run_harness(settings, {config, topology, &scripted_run, memory_budget}, out, err);
     return {out.str(), err.str()};
 }
 
@@ -112,6 +118,34 @@ TEST(HarnessRunner, BadVariableOrOptionTextRunsNothing) {
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "couldn't generate runs for harness for size\t100\n");
     EXPECT_TRUE(seen_configs.empty());
+}
+
+TEST(HarnessRunner, PlanTooLargeForMemoryIsRefusedBeforeItIsBuilt) {
+    bench_config config;
+    // The whole 32-bit range would take a terabyte; it is refused at once,
+    // as is a plan just beyond the 1 MiB budget.
+    const std::uint64_t beyond = one_mebibyte() / planned_run_bytes + 1;
+    for (const std::string& option : {std::string("1-4294967295"), "1-" + std::to_string(beyond)}) {
+        harness_settings huge = settings_for("threads", option, 0);
+        const auto got = sweep(huge, config, {});
+        EXPECT_EQ(got.err.rfind("the harness plan for threads of ", 0), 0u) << got.err;
+        EXPECT_NE(got.err.find(" of memory, more than is available; refused\n"), std::string::npos);
+        EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'), 1);
+        EXPECT_EQ(got.out.rfind("\n!!HARNESS!!\n=====threads results=====\n", 0), 0u);
+        EXPECT_EQ(std::count(got.out.begin(), got.out.end(), '\n'), 5);  // no row
+        EXPECT_TRUE(huge.runs.empty());
+        EXPECT_TRUE(seen_configs.empty());
+    }
+    // Small plans are unchanged, and an unknown budget refuses nothing.
+    harness_settings small = settings_for("threads", "1-100", 0);
+    auto got = sweep(small, config, {});
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(small.runs.size(), 100u);
+    EXPECT_LT(100 * planned_run_bytes, one_mebibyte());
+    harness_settings unknown = settings_for("threads", "1-10000", 0);
+    got = sweep(unknown, config, {}, [] { return std::uint64_t{0}; });
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(unknown.runs.size(), 10000u);
 }
 
 TEST(HarnessRunner, LongLabelWidensEveryLine) {

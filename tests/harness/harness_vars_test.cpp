@@ -76,6 +76,22 @@ TEST(HarnessSweep, ThreadTexts) {
     EXPECT_TRUE(none->empty());
 }
 
+TEST(HarnessSweep, CountsMatchTheValuesWithoutBuildingThem) {
+    for (const char* text : {"", "auto", "10-30:10", "-20", "40-", ":5", "10,20,30", "7", "0",
+                             "4294967290-4294967295:4", "30-10", "10,,20", "Auto", "1-8"}) {
+        const auto values = sweep_values(text, 5, 60);
+        const auto count = sweep_value_count(text, 5, 60);
+        ASSERT_EQ(values.has_value(), count.has_value()) << text;
+        if (values) {
+            EXPECT_EQ(values->size(), *count) << text;
+        }
+    }
+    EXPECT_EQ(sweep_value_count("", 1, 1), 0u);
+    EXPECT_EQ(sweep_value_count("1-4294967295", 1, 8), 4294967295u);
+    EXPECT_EQ(sweep_value_count("0-4294967295", 1, 8), 4294967296u);
+    EXPECT_EQ(sweep_value_count("0-4294967295:2", 1, 8), 2147483648u);
+}
+
 TEST(HarnessSweep, SizeTexts) {
     EXPECT_EQ(sweep_sizes("")->size(), 14u);
     EXPECT_EQ(sweep_sizes("auto")->back(), 8192u);
@@ -135,6 +151,14 @@ TEST(HarnessGen, ActionsChangeOneSettingOfTheCurrentConfig) {
     EXPECT_EQ((*isas)[0].estimate_s, 7u);
 
     EXPECT_FALSE(h_dur_var::gen("Auto", ctx));
+    EXPECT_FALSE(h_dur_var::count("Auto", ctx));
+    EXPECT_EQ(h_none_var::count("whatever", ctx), 1u);
+    EXPECT_EQ(h_dur_var::count("10,20", ctx), 2u);
+    EXPECT_EQ(h_size_var::count("128-512:128", ctx), 4u);
+    EXPECT_FALSE(h_size_var::count("100", ctx));
+    EXPECT_EQ(h_isa_var::count("", ctx), 1u);
+    EXPECT_EQ(h_threads_var::count("2-9", ctx), 8u);
+    EXPECT_EQ(h_threads_var::count("", ctx), h_threads_var::gen("", ctx)->size());
 
     // Settings are read when the action runs, not when it is planned.
     config.grid_size = 128;
