@@ -26,8 +26,8 @@ DATA = os.path.join(ROOT, "tests", "data", "plot_sweep")
 
 def load_script():
     loader = importlib.machinery.SourceFileLoader("plot_sweep", SCRIPT)
-    spec = importlib.util.spec_from_loader("plot_sweep", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("plot_sweep", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
