@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -40,6 +41,35 @@ TEST(YeeWorkload, GridNumbersForSize64) {
     EXPECT_EQ(g.ch, 0.5);
     EXPECT_EQ(g.e.at(65, 65, 65).z, 0.0);
     EXPECT_EQ(total_energy(g), 0.0);
+}
+
+// total_energy walks rows by pointer; its sum must be cell_energy's, added
+// cell by cell in index order, to the bit.
+TEST(TotalEnergy, IsTheInOrderSumOfCellEnergies) {
+    grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    for (const std::uint64_t n : {0u, 1u, 2u, 3u, 6u, 17u}) {
+        yee_grid g = build_yee_grid({small_pages, n, 0.01}, ledger);
+        std::uint64_t seed = 7 + n;
+        for (field_array* f : {&g.e, &g.h}) {
+            for (std::size_t c = 0; c < f->count(); ++c) {
+                for (double* v : {&f->cells()[c].x, &f->cells()[c].y, &f->cells()[c].z}) {
+                    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+                    *v = static_cast<double>(seed >> 11) / 9007199254740992.0 - 0.5;
+                }
+            }
+        }
+        double sum = 0.0;
+        for (std::uint64_t i = 2; i < n + 1; ++i) {
+            for (std::uint64_t j = 2; j < n + 1; ++j) {
+                for (std::uint64_t k = 2; k < n + 1; ++k) {
+                    sum += cell_energy(g, i, j, k);
+                }
+            }
+        }
+        const double total = total_energy(g);
+        EXPECT_EQ(std::memcmp(&total, &sum, sizeof sum), 0) << "N = " << n;
+        EXPECT_EQ(total != 0.0, n >= 2) << "N = " << n;
+    }
 }
 
 TEST(YeeWorkload, SecondAllocationReleasesTheFirst) {
