@@ -192,28 +192,21 @@ std::vector<fs::path> group_directories(const fs::path& root, const hierarchy& h
 }
 
 std::optional<std::uint64_t> memory_headroom_of(const fs::path& dir, cgroup_version version) {
-    std::optional<std::uint64_t> limit;
-    std::optional<std::uint64_t> usage;
-    std::optional<std::uint64_t> reclaimable;
-    if (version == cgroup_version::v2) {
-        // "max" does not parse as a number and so limits nothing.
-        limit = read_number<std::uint64_t>(dir / "memory.max");
-        usage = read_number<std::uint64_t>(dir / "memory.current");
-        reclaimable = stat_value(dir / "memory.stat", "inactive_file");
-    } else {
-        limit = read_number<std::uint64_t>(dir / "memory.limit_in_bytes");
-        if (limit && *limit >= v1_unlimited_memory) {
-            limit.reset();
-        }
-        usage = read_number<std::uint64_t>(dir / "memory.usage_in_bytes");
-        reclaimable = stat_value(dir / "memory.stat", "total_inactive_file");
-    }
-    if (!limit) {
+    const bool v2 = version == cgroup_version::v2;
+    // v2's "max" does not parse as a number and so limits nothing; v1 writes
+    // its "no limit" as a huge number.
+    const std::optional<std::uint64_t> limit =
+        read_number<std::uint64_t>(dir / (v2 ? "memory.max" : "memory.limit_in_bytes"));
+    if (!limit || (!v2 && *limit >= v1_unlimited_memory)) {
         return std::nullopt;
     }
+    const std::uint64_t usage =
+        read_number<std::uint64_t>(dir / (v2 ? "memory.current" : "memory.usage_in_bytes"))
+            .value_or(0);
     // Inactive file cache is given back when the group needs the memory.
-    const std::uint64_t used =
-        usage.value_or(0) - std::min(usage.value_or(0), reclaimable.value_or(0));
+    const std::uint64_t reclaimable =
+        stat_value(dir / "memory.stat", v2 ? "inactive_file" : "total_inactive_file").value_or(0);
+    const std::uint64_t used = usage - std::min(usage, reclaimable);
     return *limit > used ? *limit - used : 0;
 }
 
