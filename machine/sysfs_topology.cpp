@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <system_error>
+
+#include "machine/text_file.h"
 
 namespace tavro {
 namespace {
@@ -17,37 +17,9 @@ namespace {
 namespace fs = std::filesystem;
 using cpu_list = std::vector<std::uint32_t>;
 
-std::optional<std::string> read_text(const fs::path& file) {
-    std::ifstream in(file);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return text.str();
-}
-
 std::optional<cpu_list> read_cpu_list(const fs::path& file) {
-    const auto text = read_text(file);
+    const auto text = read_text_file(file);
     return text ? parse_cpu_list(*text) : std::nullopt;
-}
-
-std::optional<std::uint32_t> read_number(const fs::path& file) {
-    const auto text = read_text(file);
-    if (!text) {
-        return std::nullopt;
-    }
-    const std::string_view digits(*text);
-    const auto end = digits.find_last_not_of(" \t\r\n") + 1;
-    std::uint32_t value = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + end, value);
-    if (end == 0 || result.ec != std::errc() || result.ptr != digits.data() + end) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // The numbered entries "<prefix><n>" of a directory, ascending by n; none
@@ -129,7 +101,8 @@ std::vector<std::uint32_t> efficiency_classes(const fs::path& root, const fs::pa
         return classes;
     }
     for (std::size_t c = 0; c < cores.size(); ++c) {
-        const auto capacity = read_number(cpu_path(cpu_dir, cores[c].front()) / "cpu_capacity");
+        const auto capacity =
+            read_number_file<std::uint32_t>(cpu_path(cpu_dir, cores[c].front()) / "cpu_capacity");
         if (!capacity) {
             return std::vector<std::uint32_t>(cores.size(), 0);
         }
@@ -150,7 +123,7 @@ std::map<std::uint32_t, std::uint32_t> read_nodes(const fs::path& node_dir) {
 
 std::optional<cpu_list> read_l3_sharing(const fs::path& cpu_dir, std::uint32_t cpu) {
     for (const auto& [index, path] : numbered_entries(cpu_path(cpu_dir, cpu) / "cache", "index")) {
-        if (read_number(path / "level") == 3u) {
+        if (read_number_file<std::uint32_t>(path / "level") == 3u) {
             return read_cpu_list(path / "shared_cpu_list");
         }
     }

@@ -1,11 +1,10 @@
 #include "machine/system_limits.h"
 
 #include <algorithm>
-#include <charconv>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "machine/text_file.h"
 
 namespace tavro {
 
@@ -33,52 +32,14 @@ bool contains(const std::vector<std::string_view>& items, std::string_view item)
     return std::find(items.begin(), items.end(), item) != items.end();
 }
 
-// The whole file, or nothing when it cannot be read.
-std::optional<std::string> read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return text;
-}
-
-std::string_view trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-template <class T>
-std::optional<T> parse_number(std::string_view text) {
-    T value{};
-    const auto [next, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || next != text.data() + text.size() || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-template <class T>
-std::optional<T> read_number(const fs::path& path) {
-    const std::optional<std::string> text = read_text(path);
-    return text ? parse_number<T>(trim(*text)) : std::nullopt;
-}
-
 // The value of the line "`key` <number>" of a memory.stat file.
 std::optional<std::uint64_t> stat_value(const fs::path& path, std::string_view key) {
-    const std::optional<std::string> text = read_text(path);
+    const std::optional<std::string> text = read_text_file(path);
     if (!text) {
         return std::nullopt;
     }
     for (std::string_view line : split(*text, '\n')) {
-        const std::vector<std::string_view> words = split(trim(line), ' ');
+        const std::vector<std::string_view> words = split(trim_blanks(line), ' ');
         if (words.size() == 2 && words[0] == key) {
             return parse_number<std::uint64_t>(words[1]);
         }
@@ -107,7 +68,7 @@ struct mount_entry {
 std::vector<mount_entry> parse_mountinfo(std::string_view text) {
     std::vector<mount_entry> mounts;
     for (std::string_view line : split(text, '\n')) {
-        const std::vector<std::string_view> fields = split(trim(line), ' ');
+        const std::vector<std::string_view> fields = split(trim_blanks(line), ' ');
         // id parent major:minor root mount-point options [optional...] - type source super
         const auto dash = std::find(fields.begin(), fields.end(), "-");
         if (dash - fields.begin() < 6 || fields.end() - dash < 4) {
@@ -140,7 +101,7 @@ std::vector<hierarchy> find_hierarchies(const std::vector<mount_entry>& mounts,
         const std::string_view id = line.substr(0, first);
         const std::vector<std::string_view> controllers =
             split(line.substr(first + 1, second - first - 1), ',');
-        const std::string group(trim(line.substr(second + 1)));
+        const std::string group(trim_blanks(line.substr(second + 1)));
         const bool unified = id == "0" && controllers.size() == 1 && controllers[0].empty();
         if (!unified && !contains(controllers, controller)) {
             continue;
@@ -196,12 +157,12 @@ std::optional<std::uint64_t> memory_headroom_of(const fs::path& dir, cgroup_vers
     // v2's "max" does not parse as a number and so limits nothing; v1 writes
     // its "no limit" as a huge number.
     const std::optional<std::uint64_t> limit =
-        read_number<std::uint64_t>(dir / (v2 ? "memory.max" : "memory.limit_in_bytes"));
+        read_number_file<std::uint64_t>(dir / (v2 ? "memory.max" : "memory.limit_in_bytes"));
     if (!limit || (!v2 && *limit >= v1_unlimited_memory)) {
         return std::nullopt;
     }
     const std::uint64_t usage =
-        read_number<std::uint64_t>(dir / (v2 ? "memory.current" : "memory.usage_in_bytes"))
+        read_number_file<std::uint64_t>(dir / (v2 ? "memory.current" : "memory.usage_in_bytes"))
             .value_or(0);
     // Inactive file cache is given back when the group needs the memory.
     const std::uint64_t reclaimable =
@@ -215,11 +176,11 @@ std::optional<std::uint32_t> cpu_quota_of(const fs::path& dir, cgroup_version ve
     std::optional<std::uint64_t> period;
     if (version == cgroup_version::v2) {
         // "max 100000" (no quota) or "150000 100000".
-        const std::optional<std::string> text = read_text(dir / "cpu.max");
+        const std::optional<std::string> text = read_text_file(dir / "cpu.max");
         if (!text) {
             return std::nullopt;
         }
-        const std::vector<std::string_view> words = split(trim(*text), ' ');
+        const std::vector<std::string_view> words = split(trim_blanks(*text), ' ');
         if (words.size() != 2) {
             return std::nullopt;
         }
@@ -227,8 +188,8 @@ std::optional<std::uint32_t> cpu_quota_of(const fs::path& dir, cgroup_version ve
         period = parse_number<std::uint64_t>(words[1]);
     } else {
         // -1 means no quota; it does not parse as unsigned.
-        quota = read_number<std::uint64_t>(dir / "cpu.cfs_quota_us");
-        period = read_number<std::uint64_t>(dir / "cpu.cfs_period_us");
+        quota = read_number_file<std::uint64_t>(dir / "cpu.cfs_quota_us");
+        period = read_number_file<std::uint64_t>(dir / "cpu.cfs_period_us");
     }
     if (!quota || !period || *period == 0 || *quota == 0) {
         return std::nullopt;
@@ -264,8 +225,8 @@ std::string unescape_mount_field(std::string_view field) {
 
 cgroup_limits read_cgroup_limits(const std::filesystem::path& root) {
     cgroup_limits limits;
-    const std::optional<std::string> mountinfo = read_text(root / "proc/self/mountinfo");
-    const std::optional<std::string> proc_cgroup = read_text(root / "proc/self/cgroup");
+    const std::optional<std::string> mountinfo = read_text_file(root / "proc/self/mountinfo");
+    const std::optional<std::string> proc_cgroup = read_text_file(root / "proc/self/cgroup");
     if (!mountinfo || !proc_cgroup) {
         return limits;
     }
