@@ -1,5 +1,6 @@
 #include "machine/memory.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <new>
@@ -27,20 +28,12 @@ void memory_block::release() noexcept {
         if (source_ == memory_source::large_pages) {
             detail::unmap_large_pages(data_, size_);
         } else {
-            ::operator delete (data_, std::align_val_t{aligned_block_alignment});
+            detail::free_base_pages(data_, size_);
         }
     }
     data_ = nullptr;
     size_ = 0;
     source_ = memory_source::none;
-}
-
-memory_block alloc_aligned(std::size_t bytes) {
-    void* data = ::operator new (bytes, std::align_val_t{aligned_block_alignment}, std::nothrow);
-    if (data == nullptr) {
-        return {};
-    }
-    return memory_block(data, bytes, memory_source::aligned_heap);
 }
 
 std::size_t large_page_request_size(std::size_t bytes, std::size_t page_size) {
@@ -84,6 +77,78 @@ std::uint64_t meminfo_bytes(std::string_view meminfo_text, std::string_view key)
     return 0;
 }
 
+std::uint64_t free_huge_page_bytes(std::string_view meminfo_text, std::uint64_t surplus_limit) {
+    const std::uint64_t page = meminfo_bytes(meminfo_text, "Hugepagesize");
+    if (page == 0) {
+        return 0;
+    }
+    const std::uint64_t free = meminfo_bytes(meminfo_text, "HugePages_Free");
+    const std::uint64_t reserved = meminfo_bytes(meminfo_text, "HugePages_Rsvd");
+    const std::uint64_t surplus = meminfo_bytes(meminfo_text, "HugePages_Surp");
+    // Reserved pages are promised to mappings that have not touched them yet.
+    const std::uint64_t pool_pages = free - std::min(free, reserved);
+    // Surplus pages are taken from ordinary memory when a mapping needs them.
+    const std::uint64_t surplus_pages =
+        std::min(surplus_limit - std::min(surplus_limit, surplus),
+                 meminfo_bytes(meminfo_text, "MemAvailable") / page);
+    const std::uint64_t pages = pool_pages + surplus_pages;
+    if (pages < pool_pages || pages > std::numeric_limits<std::uint64_t>::max() / page) {
+        return 0;
+    }
+    return pages * page;
+}
+
+std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size) {
+    constexpr std::uint64_t entry_bytes = 8;
+    if (page_size < entry_bytes) {
+        return 0;
+    }
+    const std::uint64_t entries_per_table = page_size / entry_bytes;
+    std::uint64_t tables = 0;
+    // Entries of one level are the pages (or tables) of the level below.
+    std::uint64_t entries = bytes / page_size + (bytes % page_size != 0 ? 1 : 0);
+    while (entries > 1) {
+        entries = entries / entries_per_table + (entries % entries_per_table != 0 ? 1 : 0);
+        tables += entries;
+    }
+    return tables * page_size;
+}
+
+std::uint64_t run_grid_budget(std::uint64_t available, std::uint64_t threads,
+                              std::uint64_t page_size) {
+    if (available == 0) {
+        return 0;
+    }
+    std::uint64_t besides = 0;
+    if (__builtin_mul_overflow(threads, thread_memory_allowance, &besides) ||
+        __builtin_add_overflow(besides, process_memory_reserve, &besides) || besides >= available) {
+        return 1;
+    }
+    // The page tables of the grids grow with them: of the rest, the share
+    // that holds grids together with their tables.
+    const std::uint64_t rest = available - besides;
+    const std::uint64_t tables = page_table_bytes(rest, page_size);
+    return rest > tables ? rest - tables : 1;
+}
+
+std::uint64_t threads_that_fit(std::uint64_t available, std::uint64_t grid_bytes,
+                               std::uint64_t page_size, std::uint64_t limit) {
+    if (grid_bytes == 0 || grid_bytes > available) {
+        return 0;
+    }
+    // Fewer threads leave more room per thread, so count down from a number
+    // that cannot fit: every thread takes its grids and its allowance.
+    std::uint64_t threads = std::min(limit, available / (grid_bytes + thread_memory_allowance));
+    while (threads > 0) {
+        const std::uint64_t budget = run_grid_budget(available, threads, page_size);
+        if (budget / threads >= grid_bytes) {
+            break;
+        }
+        --threads;
+    }
+    return threads;
+}
+
 bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t budget) {
     if (budget == 0) {
         return true;
@@ -112,13 +177,14 @@ void grid_memory_ledger::reservation::release() noexcept {
     bytes_ = 0;
 }
 
-grid_memory_ledger::grid_memory_ledger(available_reader reader) : reader_(std::move(reader)) {}
-
-std::optional<grid_memory_ledger::reservation> grid_memory_ledger::reserve(std::uint64_t bytes) {
+void grid_memory_ledger::set_budget(std::uint64_t budget) {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (live_ == 0) {
-        budget_ = reader_();
-    }
+    budget_ = budget;
+}
+
+std::optional<grid_memory_ledger::reservation> grid_memory_ledger::reserve(
+    std::uint64_t bytes) noexcept {
+    const std::lock_guard<std::mutex> guard(lock_);
     if (!admit_grid_bytes(live_, bytes, budget_)) {
         return std::nullopt;
     }
@@ -137,7 +203,7 @@ void grid_memory_ledger::give_back(std::uint64_t bytes) noexcept {
 }
 
 grid_memory_ledger& process_grid_ledger() {
-    static grid_memory_ledger ledger(grid_memory_budget);
+    static grid_memory_ledger ledger;
     return ledger;
 }
 

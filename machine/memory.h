@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -10,7 +9,7 @@
 namespace tavro {
 
 /// Which allocator a memory_block came from, and so how it is given back.
-enum class memory_source : std::uint8_t { none, aligned_heap, large_pages };
+enum class memory_source : std::uint8_t { none, base_pages, large_pages };
 
 /// Move-only owner of storage from alloc_aligned or alloc_large_pages. It
 /// remembers its allocator and the size actually obtained, and returns the
@@ -50,8 +49,11 @@ class memory_block {
 /// Alignment of alloc_aligned storage in bytes: one cache line.
 inline constexpr std::size_t aligned_block_alignment = 64;
 
-/// Heap storage of `bytes` bytes on a 64-byte boundary, not initialised.
-/// An empty block when the heap cannot supply it (never throws).
+/// Storage of `bytes` bytes on ordinary (base) pages, on at least a 64-byte
+/// boundary, not initialised. On Linux a mapping of its own that is advised
+/// against transparent huge pages, so that a grid is backed by the same
+/// pages whatever the system's huge-page setting; on Windows the aligned
+/// heap. An empty block when the memory cannot be had (never throws).
 memory_block alloc_aligned(std::size_t bytes);
 
 /// Storage backed by the system's default large (huge) pages, `bytes`
@@ -70,6 +72,50 @@ std::size_t enable_large_pages();
 /// when a group is full). Read afresh at every call.
 std::uint64_t available_physical_memory();
 
+/// Memory that alloc_large_pages can still hand out, in bytes; 0 when
+/// unknown or none. On Linux the free, unreserved pages of the default
+/// huge-page pool plus the surplus pages it may still add; on Windows,
+/// where large pages come from physical memory, available_physical_memory.
+std::uint64_t available_large_page_memory();
+
+/// Size of the system's ordinary memory pages in bytes (4096 on most).
+std::size_t base_page_size();
+
+/// The pages that the huge-page pool described by /proc/meminfo's text can
+/// still hand out, in bytes: HugePages_Free less HugePages_Rsvd, plus the
+/// surplus pages that `surplus_limit` (/proc/sys/vm/nr_overcommit_hugepages)
+/// still allows beyond HugePages_Surp, as many as MemAvailable holds. 0 when
+/// the text names no huge-page size.
+std::uint64_t free_huge_page_bytes(std::string_view meminfo_text, std::uint64_t surplus_limit);
+
+/// Memory a run needs besides its grids, which the memory guard keeps free:
+/// per thread, its user stack, kernel stack and allocator arena, and the page
+/// tables of those and of its two grid mappings (about 80 KiB measured in a
+/// memory control group, kernel memory included: three times that here);
+/// per process, a reserve for what the program takes once the run has begun
+/// (buffers, output, libraries loaded late).
+inline constexpr std::uint64_t thread_memory_allowance = 256 * 1024;
+inline constexpr std::uint64_t process_memory_reserve = 4 * 1024 * 1024;
+
+/// Bytes of page tables that mapping `bytes` in pages of `page_size` takes:
+/// one 8-byte entry per page at the lowest level and the tables above it,
+/// each level rounded up to whole table pages. 0 for a `page_size` of 0.
+std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size);
+
+/// Of `available` bytes of physical memory (0: unknown), what the grids of a
+/// run with `threads` threads may take: the rest once the threads' allowance
+/// and the process reserve are set aside, less the page tables that map the
+/// grids in pages of `page_size`. 0 when `available` is 0; 1 when nothing is
+/// left (0 would read as unknown).
+std::uint64_t run_grid_budget(std::uint64_t available, std::uint64_t threads,
+                              std::uint64_t page_size);
+
+/// The most threads whose grids of `grid_bytes` each fit in `available` bytes
+/// by run_grid_budget; 0 when not even one does or `grid_bytes` is 0. At most
+/// `limit`.
+std::uint64_t threads_that_fit(std::uint64_t available, std::uint64_t grid_bytes,
+                               std::uint64_t page_size, std::uint64_t limit);
+
 /// `bytes` rounded up to whole pages of `page_size` bytes. 0 when
 /// `page_size` is 0 or the rounded size does not fit in std::size_t.
 std::size_t large_page_request_size(std::size_t bytes, std::size_t page_size);
@@ -84,17 +130,15 @@ std::uint64_t meminfo_bytes(std::string_view meminfo_text, std::string_view key)
 /// unknown: then every request is admitted, as nothing better is known).
 bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t budget);
 
-/// Process-wide account of the bytes held by field grids on the ordinary
-/// heap. Linux over-commits memory, so an allocation larger than the machine
-/// can back would succeed and the process be killed later while the grid is
-/// zero-filled; the ledger refuses such a request up front instead. The
-/// budget is the available physical memory read whenever the count was zero,
-/// so grids already held are not counted twice. Thread-safe.
+/// Process-wide account of the bytes held by field grids on ordinary pages.
+/// Linux over-commits memory, so an allocation larger than the machine can
+/// back would succeed and the process be killed later while the grid is
+/// zero-filled; the ledger refuses such a request up front instead. A run
+/// sets the budget once, before its workers start (run_grid_budget of the
+/// memory free at that moment), so the grids it admits are not counted
+/// twice and no worker reads the system. Thread-safe.
 class grid_memory_ledger {
   public:
-    /// Reads the available physical memory in bytes (0 when unknown).
-    using available_reader = std::function<std::uint64_t()>;
-
     /// Move-only claim on ledger bytes; gives them back when destroyed.
     class reservation {
       public:
@@ -117,13 +161,18 @@ class grid_memory_ledger {
         std::uint64_t bytes_ = 0;
     };
 
-    explicit grid_memory_ledger(available_reader reader);
+    /// A ledger that admits grids against `budget` bytes (0: no limit).
+    explicit grid_memory_ledger(std::uint64_t budget = 0) : budget_(budget) {}
     grid_memory_ledger(const grid_memory_ledger&) = delete;
     grid_memory_ledger& operator=(const grid_memory_ledger&) = delete;
 
+    /// Replaces the budget (0: no limit); grids held stay counted.
+    void set_budget(std::uint64_t budget);
+
     /// Claims `bytes` for a grid, or nothing when admit_grid_bytes refuses.
+    /// Never reads the system and never throws.
     /// REQUIRES: the ledger outlives the reservation.
-    std::optional<reservation> reserve(std::uint64_t bytes);
+    std::optional<reservation> reserve(std::uint64_t bytes) noexcept;
 
     /// Bytes currently claimed.
     std::uint64_t live_bytes() const;
@@ -131,25 +180,26 @@ class grid_memory_ledger {
   private:
     void give_back(std::uint64_t bytes) noexcept;
 
-    available_reader reader_;
     mutable std::mutex lock_;
     std::uint64_t live_ = 0;
     std::uint64_t budget_ = 0;
 };
 
-/// The budget the process-wide grid ledger admits grids against, in bytes; 0
-/// for no limit. On Linux the available physical memory, as the system
+/// The physical memory that the grids of a run must fit in, in bytes, before
+/// run_grid_budget sets aside what the run needs besides them; 0 for no
+/// limit. On Linux the available physical memory, as the system
 /// over-commits; on Windows 0, as the system refuses at allocation what it
 /// cannot commit. Read afresh at every call.
 std::uint64_t grid_memory_budget();
 
-/// The ledger that every workload of this process uses, with its budget from
-/// grid_memory_budget.
+/// The ledger that every workload of this process uses; a run sets its budget.
 grid_memory_ledger& process_grid_ledger();
 
 namespace detail {
 /// Unmaps storage from alloc_large_pages; only memory_block calls it.
 void unmap_large_pages(void* data, std::size_t mapped_bytes) noexcept;
+/// Gives back storage from alloc_aligned; only memory_block calls it.
+void free_base_pages(void* data, std::size_t bytes) noexcept;
 }  // namespace detail
 
 }  // namespace tavro

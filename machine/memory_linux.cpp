@@ -3,12 +3,13 @@
 #include "machine/memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "machine/system_limits.h"
+#include "machine/text_file.h"
 
 namespace tavro {
 
@@ -16,18 +17,7 @@ namespace {
 
 // Empty when the file cannot be read, which every caller treats as unknown.
 std::string read_meminfo() {
-    std::string text;
-    std::FILE* file = std::fopen("/proc/meminfo", "r");
-    if (file == nullptr) {
-        return text;
-    }
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, got);
-    }
-    std::fclose(file);
-    return text;
+    return read_text_file("/proc/meminfo").value_or(std::string{});
 }
 
 }  // namespace
@@ -58,6 +48,40 @@ memory_block alloc_large_pages(std::size_t bytes) {
 
 void detail::unmap_large_pages(void* data, std::size_t mapped_bytes) noexcept {
     munmap(data, mapped_bytes);
+}
+
+memory_block alloc_aligned(std::size_t bytes) {
+    if (bytes == 0) {
+        return {};
+    }
+    // A mapping of its own, page-aligned, rather than the heap: it can be
+    // advised, and it goes back to the system the moment it is released.
+    void* data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) {
+        return {};
+    }
+    // Where transparent huge pages are "always" on (the default of several
+    // distributions) the kernel would back the grid with 2 MiB pages, and
+    // the same machine would score differently from one distribution to the
+    // next. The advice fails only on kernels without them, where the grid
+    // has base pages anyway.
+    madvise(data, bytes, MADV_NOHUGEPAGE);
+    return memory_block(data, bytes, memory_source::base_pages);
+}
+
+void detail::free_base_pages(void* data, std::size_t bytes) noexcept {
+    munmap(data, bytes);
+}
+
+std::size_t base_page_size() {
+    const long size = sysconf(_SC_PAGESIZE);
+    return size > 0 ? static_cast<std::size_t>(size) : 4096;
+}
+
+std::uint64_t available_large_page_memory() {
+    const std::uint64_t surplus_limit =
+        read_number_file<std::uint64_t>("/proc/sys/vm/nr_overcommit_hugepages").value_or(0);
+    return free_huge_page_bytes(read_meminfo(), surplus_limit);
 }
 
 std::uint64_t available_physical_memory() {

@@ -2,6 +2,8 @@
 // lock-memory privilege, and the memory figures of GlobalMemoryStatusEx.
 #include "machine/memory.h"
 
+#include <new>
+
 #include "machine/win32_support.h"
 
 namespace tavro {
@@ -52,6 +54,31 @@ memory_block alloc_large_pages(std::size_t bytes) {
 
 void detail::unmap_large_pages(void* data, std::size_t /*mapped_bytes*/) noexcept {
     VirtualFree(data, 0, MEM_RELEASE);
+}
+
+memory_block alloc_aligned(std::size_t bytes) {
+    // Windows backs ordinary allocations with base pages only, so the heap
+    // serves; it commits what it hands out and returns null when it cannot.
+    void* data = ::operator new (bytes, std::align_val_t{aligned_block_alignment}, std::nothrow);
+    if (data == nullptr) {
+        return {};
+    }
+    return memory_block(data, bytes, memory_source::base_pages);
+}
+
+void detail::free_base_pages(void* data, std::size_t /*bytes*/) noexcept {
+    ::operator delete (data, std::align_val_t{aligned_block_alignment});
+}
+
+std::size_t base_page_size() {
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwPageSize != 0 ? info.dwPageSize : 4096;
+}
+
+std::uint64_t available_large_page_memory() {
+    // Large pages are taken from physical memory as they are allocated.
+    return available_physical_memory();
 }
 
 std::uint64_t available_physical_memory() {

@@ -21,7 +21,7 @@ const bool huge_pages = true;
 constexpr std::uint64_t grid64_array_bytes = 287496ull * 32;
 
 TEST(YeeWorkload, GridNumbersForSize64) {
-    grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    grid_memory_ledger ledger;
     standing_wave w(0, ledger);
     EXPECT_FALSE(w.fields_allocated());
     ASSERT_EQ(w.allocate_fields({small_pages, 64, 0.01}), std::nullopt);
@@ -46,7 +46,7 @@ TEST(YeeWorkload, GridNumbersForSize64) {
 // total_energy walks rows by pointer; its sum must be cell_energy's, added
 // cell by cell in index order, to the bit.
 TEST(TotalEnergy, IsTheInOrderSumOfCellEnergies) {
-    grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    grid_memory_ledger ledger;
     for (const std::uint64_t n : {0u, 1u, 2u, 3u, 6u, 17u}) {
         yee_grid g = build_yee_grid({small_pages, n, 0.01}, ledger);
         std::uint64_t seed = 7 + n;
@@ -73,7 +73,7 @@ TEST(TotalEnergy, IsTheInOrderSumOfCellEnergies) {
 }
 
 TEST(YeeWorkload, SecondAllocationReleasesTheFirst) {
-    grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    grid_memory_ledger ledger;
     soft_gaussian w(0, ledger);
     ASSERT_EQ(w.allocate_fields({small_pages, 64, 0.01}), std::nullopt);
     ASSERT_EQ(w.allocate_fields({small_pages, 32, 0.5}), std::nullopt);
@@ -86,25 +86,24 @@ TEST(YeeWorkload, SecondAllocationReleasesTheFirst) {
 TEST(YeeWorkload, GridTooLargeForTheMachineFailsCleanly) {
     // 8194^3 cells of 32 bytes are 17.6 TB per field: refused before any
     // memory is asked for, without the process dying.
-    std::unique_ptr<workload> w = make_workload("standing_wave", 3);
-    ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->allocate_fields({small_pages, 8192, 0.01}), "field allocation failed");
-    auto& yw = dynamic_cast<yee_workload&>(*w);
-    EXPECT_TRUE(yw.fields_allocated());
-    EXPECT_FALSE(yw.grid().e.has_storage());
-    EXPECT_EQ(yw.grid().e.count(), 0u);
-    EXPECT_FALSE(yw.grid().h.has_storage());
-    EXPECT_EQ(process_grid_ledger().live_bytes(), 0u);
+    grid_memory_ledger ledger(available_physical_memory());
+    standing_wave w(3, ledger);
+    EXPECT_EQ(w.allocate_fields({small_pages, 8192, 0.01}), "field allocation failed");
+    EXPECT_TRUE(w.fields_allocated());
+    EXPECT_FALSE(w.grid().e.has_storage());
+    EXPECT_EQ(w.grid().e.count(), 0u);
+    EXPECT_FALSE(w.grid().h.has_storage());
+    EXPECT_EQ(ledger.live_bytes(), 0u);
 
     // A size whose byte count wraps the address space.
-    EXPECT_EQ(w->allocate_fields({small_pages, std::uint64_t{1} << 40, 0.01}),
+    EXPECT_EQ(w.allocate_fields({small_pages, std::uint64_t{1} << 40, 0.01}),
               "field allocation failed");
 }
 
 TEST(YeeWorkload, SecondGridBeyondAvailableMemoryFails) {
     // Room for one grid and one more array: the second grid is refused as a
     // whole, before any of it is allocated and zero-filled.
-    grid_memory_ledger ledger([] { return 3 * grid64_array_bytes; });
+    grid_memory_ledger ledger(3 * grid64_array_bytes);
     {
         standing_wave first(0, ledger);
         standing_wave second(1, ledger);
@@ -135,7 +134,7 @@ TEST(YeeWorkload, LargePagesWithoutAPoolFail) {
     if (enable_large_pages() != 0 && (pages != 0 || surplus != 0)) {
         GTEST_SKIP() << "this machine has a huge-page pool";
     }
-    grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    grid_memory_ledger ledger;
     standing_wave w(0, ledger);
     EXPECT_EQ(w.allocate_fields({huge_pages, 64, 0.01}), "field allocation failed");
     EXPECT_TRUE(w.grid().e.large_pages());

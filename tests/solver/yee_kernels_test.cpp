@@ -15,7 +15,7 @@ namespace {
 const bool small_pages = false;
 
 grid_memory_ledger& test_ledger() {
-    static grid_memory_ledger ledger([] { return std::uint64_t{0}; });
+    static grid_memory_ledger ledger;
     return ledger;
 }
 
