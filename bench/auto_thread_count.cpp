@@ -9,31 +9,56 @@
 
 namespace tavro {
 
+namespace {
+
+// How many threads' grids the memory holds, at most `limit`; 0 when not one.
+std::uint64_t grids_that_fit(std::uint64_t grid_size, const thread_count_bounds& bounds,
+                             std::uint64_t limit) {
+    const std::uint64_t per_thread = grid_bytes_per_thread(grid_size);
+    if (per_thread == 0) {
+        return 0;  // the byte count wrapped: no honest memory limit
+    }
+    if (bounds.large_page_size == 0) {
+        return threads_that_fit(bounds.available_bytes, per_thread, bounds.base_page_size, limit);
+    }
+    // A huge-page pool holds whole pages per array, and no page tables or
+    // thread stacks, which come from ordinary memory.
+    const auto array_pages = large_page_request_size(
+        static_cast<std::size_t>(per_thread / 2), static_cast<std::size_t>(bounds.large_page_size));
+    if (array_pages == 0) {
+        return 0;
+    }
+    return std::min(limit, bounds.available_bytes / (2 * std::uint64_t{array_pages}));
+}
+
+}  // namespace
+
 std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
-                                std::uint64_t available_bytes, std::uint32_t cpu_quota) {
+                                const thread_count_bounds& bounds) {
     std::uint32_t cores = core_count(topology);
     if (cores == 0) {
         return 1;
     }
-    if (cpu_quota != 0) {
-        cores = std::min(cores, cpu_quota);
+    if (bounds.cpu_quota != 0) {
+        cores = std::min(cores, bounds.cpu_quota);
     }
-    const std::uint64_t per_thread = grid_bytes_per_thread(grid_size);
-    if (per_thread == 0) {
-        return cores;  // the byte count wrapped: no honest memory limit
+    if (bounds.thread_cap != 0 && bounds.thread_cap < cores) {
+        cores = static_cast<std::uint32_t>(bounds.thread_cap);
     }
-    // Saturate rather than truncate: a fit beyond 32 bits must not wrap to a small count.
-    const std::uint64_t fit = std::min<std::uint64_t>(available_bytes / per_thread,
-                                                      std::numeric_limits<std::uint32_t>::max());
-    if (fit == 0) {
-        return cores;
-    }
-    return std::min(cores, static_cast<std::uint32_t>(fit));
+    const std::uint64_t fit = grids_that_fit(grid_size, bounds, cores);
+    return fit == 0 ? cores : static_cast<std::uint32_t>(fit);
 }
 
-std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size) {
-    return auto_thread_count(topology, grid_size, available_physical_memory(),
-                             process_cgroup_limits().cpu_quota.value_or(0));
+std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
+                                bool large_pages) {
+    thread_count_bounds bounds;
+    bounds.available_bytes =
+        large_pages ? available_large_page_memory() : available_physical_memory();
+    bounds.cpu_quota = process_cgroup_limits().cpu_quota.value_or(0);
+    bounds.thread_cap = system_thread_limit();
+    bounds.large_page_size = large_pages ? enable_large_pages() : 0;
+    bounds.base_page_size = base_page_size();
+    return auto_thread_count(topology, grid_size, bounds);
 }
 
 }  // namespace tavro

@@ -6,16 +6,35 @@
 
 namespace tavro {
 
-/// The thread count used when none is given: one thread per core the
-/// process may run on, but no more than the `cpu_quota` whole CPUs of its
-/// CPU quota (0: none) and no more threads than there are grids of edge
-/// `grid_size` fitting in `available_bytes` of physical memory. Memory that
-/// is unknown (0) or too small for one grid does not limit the count. Never
-/// 0: a machine without any core reported gets 1.
-std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
-                                std::uint64_t available_bytes, std::uint32_t cpu_quota = 0);
+/// What bounds the automatic thread count besides the cores.
+struct thread_count_bounds {
+    /// Memory the grids come from, in bytes: physical memory, or the free
+    /// huge pages when `large_page_size` is set. 0 when unknown.
+    std::uint64_t available_bytes = 0;
+    /// Whole CPUs of the CPU quota; 0 for none.
+    std::uint32_t cpu_quota = 0;
+    /// The most threads the system lets a run have; 0 for no bound.
+    std::uint64_t thread_cap = 0;
+    /// Size of the huge pages the grids come from, each array rounded up to
+    /// whole pages; 0 for grids on ordinary pages.
+    std::uint64_t large_page_size = 0;
+    /// Size of ordinary pages, whose page tables the grids also need.
+    std::uint64_t base_page_size = 4096;
+};
 
-/// auto_thread_count with this machine's available memory and CPU quota.
-std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size);
+/// The thread count used when none is given: one thread per core the
+/// process may run on, but no more than the whole CPUs of its CPU quota,
+/// than the system's thread cap, and than there are threads whose grids of
+/// edge `grid_size` fit in the available memory with what each thread needs
+/// besides (run_grid_budget). Memory that is unknown (0) or too small for
+/// one thread does not limit the count. Never 0: a machine without any core
+/// reported gets 1.
+std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
+                                const thread_count_bounds& bounds);
+
+/// auto_thread_count with this machine's memory (the huge-page pool when
+/// `large_pages` is set), CPU quota and thread cap.
+std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
+                                bool large_pages);
 
 }  // namespace tavro

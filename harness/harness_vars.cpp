@@ -243,7 +243,8 @@ std::optional<std::uint64_t> size_of(const std::optional<std::vector<T>>& values
 }
 
 std::uint32_t threads_upper_default(const tavro_harness_context& ctx) {
-    return auto_thread_count(ensure_topology(ctx.topology), ctx.config.grid_size);
+    return auto_thread_count(ensure_topology(ctx.topology), ctx.config.grid_size,
+                             ctx.config.large_pages);
 }
 
 }  // namespace

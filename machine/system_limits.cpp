@@ -1,6 +1,7 @@
 #include "machine/system_limits.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,17 @@ std::optional<std::uint32_t> cpu_quota_of(const fs::path& dir, cgroup_version ve
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(cpus, UINT32_MAX));
 }
 
+// Tasks the group still allows; v1 and v2 share the files, and "max"
+// (no limit) does not parse as a number.
+std::optional<std::uint64_t> task_headroom_of(const fs::path& dir) {
+    const std::optional<std::uint64_t> limit = read_number_file<std::uint64_t>(dir / "pids.max");
+    if (!limit) {
+        return std::nullopt;
+    }
+    const std::uint64_t current = read_number_file<std::uint64_t>(dir / "pids.current").value_or(0);
+    return *limit > current ? *limit - current : 0;
+}
+
 template <class T>
 void take_smaller(std::optional<T>& current, const std::optional<T>& candidate) {
     if (candidate && (!current || *candidate < *current)) {
@@ -241,7 +253,61 @@ cgroup_limits read_cgroup_limits(const std::filesystem::path& root) {
             take_smaller(limits.cpu_quota, cpu_quota_of(dir, h.version));
         }
     }
+    for (const hierarchy& h : find_hierarchies(mounts, *proc_cgroup, "pids")) {
+        for (const fs::path& dir : group_directories(root, h)) {
+            take_smaller(limits.task_headroom, task_headroom_of(dir));
+        }
+    }
     return limits;
+}
+
+std::uint64_t run_thread_cap(const thread_limit_facts& facts) {
+    std::uint64_t cap = facts.threads_max;
+    if (facts.nproc_enforced) {
+        cap = smaller_limit(cap, facts.nproc);
+    }
+    if (facts.task_headroom) {
+        // The calling thread is counted already; the headroom is for the others.
+        cap = smaller_limit(cap, *facts.task_headroom + 1);
+    }
+    return cap;
+}
+
+bool nproc_enforced(bool initial_user_namespace, std::uint64_t real_uid,
+                    std::uint64_t capabilities) {
+    constexpr std::uint64_t cap_sys_admin = std::uint64_t{1} << 21;
+    constexpr std::uint64_t cap_sys_resource = std::uint64_t{1} << 24;
+    // The kernel asks about the initial user namespace: the root of a
+    // container with a user namespace of its own is held to the limit.
+    if (!initial_user_namespace) {
+        return true;
+    }
+    return real_uid != 0 && (capabilities & (cap_sys_admin | cap_sys_resource)) == 0;
+}
+
+std::uint64_t status_mask(std::string_view status_text, std::string_view key) {
+    for (std::string_view line : split(status_text, '\n')) {
+        if (line.size() > key.size() && line.substr(0, key.size()) == key &&
+            line[key.size()] == ':') {
+            const std::string_view digits = trim_blanks(line.substr(key.size() + 1));
+            std::uint64_t mask = 0;
+            const auto [next, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), mask, 16);
+            const bool whole = error == std::errc{} && next == digits.data() + digits.size();
+            return whole && !digits.empty() ? mask : 0;
+        }
+    }
+    return 0;
+}
+
+bool is_initial_uid_map(std::string_view uid_map_text) {
+    const std::vector<std::string_view> lines = split(trim_blanks(uid_map_text), '\n');
+    if (lines.size() != 1) {
+        return false;
+    }
+    std::vector<std::string_view> words = split(lines[0], ' ');
+    words.erase(std::remove(words.begin(), words.end(), std::string_view{}), words.end());
+    return words.size() == 3 && words[0] == "0" && words[1] == "0" && words[2] == "4294967295";
 }
 
 std::uint64_t smaller_limit(std::uint64_t a, std::uint64_t b) {

@@ -17,6 +17,10 @@ struct cgroup_limits {
     std::optional<std::uint64_t> memory_headroom;
     /// Whole CPUs of the smallest CPU quota, at least 1. Absent without one.
     std::optional<std::uint32_t> cpu_quota;
+    /// Tasks (processes and threads) the process may still start before a
+    /// group's pids limit: the smallest limit minus the group's current
+    /// count. Absent when no group limits tasks.
+    std::optional<std::uint64_t> task_headroom;
 };
 
 /// Reads the control-group limits of the calling process from a file tree at
@@ -24,17 +28,50 @@ struct cgroup_limits {
 /// root/proc/self/mountinfo, the process's groups from root/proc/self/cgroup,
 /// and the group files (cgroup v2 memory.max, memory.current, cpu.max; v1
 /// memory.limit_in_bytes, memory.usage_in_bytes, cpu.cfs_quota_us,
-/// cpu.cfs_period_us) from the mount points below `root`. Files that are
-/// missing or malformed limit nothing.
+/// cpu.cfs_period_us; pids.max and pids.current in both) from the mount
+/// points below `root`. Files that are missing or malformed limit nothing.
 cgroup_limits read_cgroup_limits(const std::filesystem::path& root);
 
 /// The control-group limits of this process; nothing limited on Windows.
 cgroup_limits process_cgroup_limits();
 
-/// The most threads one run may start: on Linux the smaller of the
-/// kernel's thread limit (/proc/sys/kernel/threads-max) and the process's
-/// RLIMIT_NPROC; on Windows as many thread stacks as the free address space
-/// holds. 0 when nothing is known.
+/// What bounds the number of threads a process can have on Linux.
+struct thread_limit_facts {
+    /// The kernel's system-wide task limit (/proc/sys/kernel/threads-max); 0 unknown.
+    std::uint64_t threads_max = 0;
+    /// The soft RLIMIT_NPROC; 0 for none.
+    std::uint64_t nproc = 0;
+    /// Whether the kernel holds this process to RLIMIT_NPROC (see nproc_enforced).
+    bool nproc_enforced = true;
+    /// cgroup_limits::task_headroom.
+    std::optional<std::uint64_t> task_headroom;
+};
+
+/// The most threads one run may have, the calling thread among them: the
+/// smallest of threads-max, RLIMIT_NPROC where it is enforced, and the
+/// control groups' task headroom plus the calling thread. 0 when nothing is
+/// known.
+std::uint64_t run_thread_cap(const thread_limit_facts& facts);
+
+/// Whether the kernel enforces RLIMIT_NPROC on a process: not for the root
+/// user of the initial user namespace, nor for a process holding
+/// CAP_SYS_RESOURCE or CAP_SYS_ADMIN there. `real_uid` is the process's real
+/// user id, `capabilities` its effective capability mask (CapEff).
+bool nproc_enforced(bool initial_user_namespace, std::uint64_t real_uid,
+                    std::uint64_t capabilities);
+
+/// The hexadecimal mask of the line "`key`:" in the text of
+/// /proc/self/status (for example "CapEff"); 0 when missing or malformed.
+std::uint64_t status_mask(std::string_view status_text, std::string_view key);
+
+/// Whether the text of /proc/self/uid_map is the identity mapping of every
+/// user id, which only the initial user namespace has.
+bool is_initial_uid_map(std::string_view uid_map_text);
+
+/// The most threads one run may have (see run_thread_cap), read afresh: on
+/// Linux from the kernel, the resource limits and the control groups; on
+/// Windows as many thread stacks as the free address space holds. 0 when
+/// nothing is known.
 std::uint64_t system_thread_limit();
 
 /// The smaller of two limits where 0 means none.

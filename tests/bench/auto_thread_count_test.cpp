@@ -29,42 +29,68 @@ cpu_topology uniform(std::uint32_t cores, std::uint32_t threads) {
     return topology;
 }
 
-TEST(AutoThreadCount, CoresLimitedByMemoryThatFits) {
-    // 514^3 x 64 bytes per thread do not fit in 4 GiB: memory does not limit.
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, 4 * gib), 8u);
-    // 194^3 x 64 bytes fit 36 times in 16 GiB; hardware threads count once.
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib), 8u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 3 * grid_bytes_per_thread(192)), 3u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 4 * grid_bytes_per_thread(192) - 1), 3u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 0), 8u);  // memory unknown
+thread_count_bounds memory(std::uint64_t available) {
+    return {.available_bytes = available};
 }
 
-TEST(AutoThreadCount, CpuQuotaBoundsTheCores) {
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib, 3), 3u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib, 20), 8u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 2 * grid_bytes_per_thread(192), 3), 2u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, 16 * gib, 0), 8u);  // no quota
+TEST(AutoThreadCount, CoresLimitedByMemoryThatFits) {
+    // 514^3 x 64 bytes per thread do not fit in 4 GiB: memory does not limit.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, memory(4 * gib)), 8u);
+    // 194^3 x 64 bytes fit 36 times in 16 GiB; hardware threads count once.
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(16 * gib)), 8u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(0)), 8u);  // memory unknown
+    // Each thread needs room beside its grids, and the process some more:
+    // exactly three grids in memory fit only two threads.
+    const std::uint64_t grid = grid_bytes_per_thread(192);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(4 * grid - 1)), 3u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(3 * grid)), 2u);
+}
+
+TEST(AutoThreadCount, CpuQuotaAndThreadCapBoundTheCores) {
+    const std::uint64_t grid = grid_bytes_per_thread(192);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.available_bytes = 16 * gib, .cpu_quota = 3}),
+              3u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.available_bytes = 16 * gib, .cpu_quota = 20}),
+              8u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.available_bytes = 3 * grid, .cpu_quota = 3}),
+              2u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.cpu_quota = 0, .thread_cap = 5}), 5u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.cpu_quota = 2, .thread_cap = 5}), 2u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.thread_cap = 1}), 1u);
+}
+
+TEST(AutoThreadCount, LargePagesCountThePoolInWholePagesPerArray) {
+    // An N = 64 array of 9,199,872 bytes takes five 2 MiB pages: a pool of
+    // ten free pages holds one thread's grids.
+    constexpr std::uint64_t huge = 2 * 1024 * 1024;
+    const thread_count_bounds pool{.available_bytes = 10 * huge, .large_page_size = huge};
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, pool), 1u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64,
+                                {.available_bytes = 39 * huge, .large_page_size = huge}),
+              3u);
+    // An empty pool says nothing about how many would fit: the cores decide.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, {.large_page_size = huge}), 8u);
 }
 
 TEST(AutoThreadCount, NoCoresAndUnknownTopology) {
     cpu_topology coreless;
     coreless.nodes = {{.id = 0, .llc_groups = {{.id = 0, .cores = {}}}}};
-    EXPECT_EQ(auto_thread_count(coreless, 192, 16 * gib), 1u);
+    EXPECT_EQ(auto_thread_count(coreless, 192, memory(16 * gib)), 1u);
 
     const std::uint32_t hardware = std::thread::hardware_concurrency();
-    EXPECT_EQ(auto_thread_count(cpu_topology{}, 192, 0), hardware == 0 ? 1u : hardware);
+    EXPECT_EQ(auto_thread_count(cpu_topology{}, 192, memory(0)), hardware == 0 ? 1u : hardware);
 }
 
 TEST(AutoThreadCount, HugeFitSaturatesInsteadOfWrapping) {
     // 2^32 + 1 grids would truncate to a count of 1.
     const std::uint64_t per_thread = grid_bytes_per_thread(64);
     const std::uint64_t available = ((std::uint64_t{1} << 32) + 1) * per_thread;
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, available), 8u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, memory(available)), 8u);
 
     // An edge whose byte count wraps to 0 must not divide by zero.
     const std::uint64_t wrapping = (std::uint64_t{1} << 20) - 2;  // (2^20)^3 x 64 = 2^66
     ASSERT_EQ(grid_bytes_per_thread(wrapping), 0u);
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), wrapping, 16 * gib), 8u);
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), wrapping, memory(16 * gib)), 8u);
 }
 
 }  // namespace

@@ -64,10 +64,18 @@ TEST(CgroupLimits, V2NestedGroupsGiveTheSmallestHeadroomAndQuota) {
     root.write("sys/fs/cgroup/user/bench/memory.max", "max\n");
     root.write("sys/fs/cgroup/user/bench/memory.current", std::to_string(100 * mib) + "\n");
     root.write("sys/fs/cgroup/user/bench/cpu.max", "250000 100000\n");
+    // Tasks: the parent allows 100 with 95 in use, the group itself 10 with 2.
+    root.write("sys/fs/cgroup/user/pids.max", "100\n");
+    root.write("sys/fs/cgroup/user/pids.current", "95\n");
+    root.write("sys/fs/cgroup/user/bench/pids.max", "10\n");
+    root.write("sys/fs/cgroup/user/bench/pids.current", "2\n");
 
     cgroup_limits limits = read_cgroup_limits(root.path());
     EXPECT_EQ(limits.memory_headroom, (2048 - 1280 + 512) * mib);
     EXPECT_EQ(limits.cpu_quota, 2u);  // 2.5 CPUs: two whole ones
+    EXPECT_EQ(limits.task_headroom, 5u);
+    root.write("sys/fs/cgroup/user/pids.max", "max\n");
+    EXPECT_EQ(read_cgroup_limits(root.path()).task_headroom, 8u);
 
     // A tighter inner limit wins; a group over its limit leaves nothing; a
     // quota below one CPU still allows one.
@@ -90,10 +98,13 @@ TEST(CgroupLimits, V1ControllersOnTheirOwnMountsSeenFromAContainer) {
                    "rw,memory\n"
                    "41 35 0:34 /docker/c1 /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup "
                    "rw,cpu,cpuacct\n"
-                   "42 35 0:35 / /sys/fs/cgroup/cpuset rw - cgroup cgroup rw,cpuset\n");
+                   "42 35 0:35 / /sys/fs/cgroup/cpuset rw - cgroup cgroup rw,cpuset\n"
+                   "43 35 0:36 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n");
     root.write("proc/self/cgroup",
                "12:cpuset:/docker/c1\n9:memory:/docker/c1/job\n3:cpu,cpuacct:/docker/c1\n"
-               "0::/\n");
+               "2:pids:/docker/c1\n0::/\n");
+    root.write("sys/fs/cgroup/pids/docker/c1/pids.max", "10\n");
+    root.write("sys/fs/cgroup/pids/docker/c1/pids.current", "12\n");
     root.write("sys/fs/cgroup/memory ctl/memory.limit_in_bytes", "9223372036854771712\n");
     root.write("sys/fs/cgroup/memory ctl/job/memory.limit_in_bytes",
                std::to_string(800 * mib) + "\n");
@@ -107,6 +118,7 @@ TEST(CgroupLimits, V1ControllersOnTheirOwnMountsSeenFromAContainer) {
     cgroup_limits limits = read_cgroup_limits(root.path());
     EXPECT_EQ(limits.memory_headroom, 600 * mib);
     EXPECT_EQ(limits.cpu_quota, 4u);
+    EXPECT_EQ(limits.task_headroom, 0u);  // over its limit: no task more
 
     root.write("sys/fs/cgroup/cpu,cpuacct/cpu.cfs_quota_us", "-1\n");
     root.write("sys/fs/cgroup/memory ctl/job/memory.limit_in_bytes", "9223372036854771712\n");
@@ -144,6 +156,37 @@ TEST(CgroupLimits, UnlimitedUnreadableOrForeignGroupsLimitNothing) {
     // No cgroup2 mount for the unified line: nothing to read.
     root.write("proc/self/mountinfo", "25 1 0:22 / / rw - ext4 /dev/root rw\n");
     EXPECT_EQ(read_cgroup_limits(root.path()).memory_headroom, std::nullopt);
+}
+
+TEST(SystemLimits, ThreadCapTakesOnlyLimitsTheKernelEnforces) {
+    EXPECT_EQ(run_thread_cap(
+                  {.threads_max = 96000, .nproc = 1, .nproc_enforced = true, .task_headroom = {}}),
+              1u);
+    EXPECT_EQ(run_thread_cap(
+                  {.threads_max = 96000, .nproc = 1, .nproc_enforced = false, .task_headroom = {}}),
+              96000u);
+    // The pids headroom is for new tasks; the calling thread exists already.
+    EXPECT_EQ(run_thread_cap({.threads_max = 96000, .task_headroom = 8}), 9u);
+    EXPECT_EQ(run_thread_cap({.task_headroom = 0}), 1u);
+    EXPECT_EQ(run_thread_cap({}), 0u);
+
+    // Root, or CAP_SYS_ADMIN (21) or CAP_SYS_RESOURCE (24), in the initial
+    // user namespace is exempt; a container's own root is not.
+    EXPECT_FALSE(nproc_enforced(true, 0, 0));
+    EXPECT_FALSE(nproc_enforced(true, 1000, std::uint64_t{1} << 21));
+    EXPECT_FALSE(nproc_enforced(true, 1000, std::uint64_t{1} << 24));
+    EXPECT_TRUE(nproc_enforced(true, 1000, 0x1fffffffffull & ~((1ull << 21) | (1ull << 24))));
+    EXPECT_TRUE(nproc_enforced(false, 0, 0x1ffffffffffull));
+
+    const std::string status =
+        "Name:\ttavro\nCapInh:\t0000000000000000\nCapEff:\t000001ffffffffff\n";
+    EXPECT_EQ(status_mask(status, "CapEff"), 0x1ffffffffffull);
+    EXPECT_EQ(status_mask(status, "CapInh"), 0u);
+    EXPECT_EQ(status_mask(status, "Cap"), 0u);
+    EXPECT_EQ(status_mask("CapEff:\tzz\n", "CapEff"), 0u);
+    EXPECT_TRUE(is_initial_uid_map("         0          0 4294967295\n"));
+    EXPECT_FALSE(is_initial_uid_map("         0     100000      65536\n"));
+    EXPECT_FALSE(is_initial_uid_map(""));
 }
 
 TEST(SystemLimits, SmallerLimitAndMountFieldsAndThisMachine) {
