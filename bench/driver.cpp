@@ -1,11 +1,13 @@
 #include "bench/driver.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "bench/auto_thread_count.h"
 #include "bench/report.h"
 #include "machine/cpu_identity.h"
 #include "machine/memory.h"
+#include "machine/system_limits.h"
 
 namespace tavro {
 
@@ -18,7 +20,7 @@ thread_manager make_thread_manager(const bench_config& config, topology_cache& t
     manager.thread_count = config.threads;
     if (manager.thread_count == 0) {
         manager.thread_count = std::max<std::uint32_t>(
-            1, auto_thread_count(ensure_topology(topology), config.grid_size));
+            1, auto_thread_count(ensure_topology(topology), config.grid_size, config.large_pages));
     }
     if (config.threading == "numa") {
         manager.slots = build_numa_slots(ensure_topology(topology));
@@ -26,6 +28,25 @@ thread_manager make_thread_manager(const bench_config& config, topology_cache& t
         manager.slots = build_phte_slots(ensure_topology(topology));
     }
     return manager;
+}
+
+std::uint32_t usable_cpu_count(const cpu_topology& topology, std::uint32_t cpu_quota) {
+    std::uint32_t cpus = 0;
+    for (const numa_node& node : topology.nodes) {
+        for (const llc_group& group : node.llc_groups) {
+            for (const cpu_core& core : group.cores) {
+                cpus += static_cast<std::uint32_t>(core.logicals.size());
+            }
+        }
+    }
+    if (topology.nodes.empty()) {
+        cpus = std::thread::hardware_concurrency();
+    }
+    return cpu_quota != 0 && cpu_quota < cpus ? cpu_quota : cpus;
+}
+
+std::uint32_t usable_cpu_count(const cpu_topology& topology) {
+    return usable_cpu_count(topology, process_cgroup_limits().cpu_quota.value_or(0));
 }
 
 std::optional<double> run_benchmark(bench_config config, topology_cache& topology) {
@@ -41,7 +62,7 @@ std::optional<double> run_benchmark(bench_config config, topology_cache& topolog
                               config.workload_name, config.isa_name,
                               config.strict_isa,    clamp_duration(config.duration_s),
                               config.grid_size,     config.bypass_timer_check,
-                              config.threading};
+                              config.threading,     usable_cpu_count(ensure_topology(topology))};
     const run_result result = execute_run(request, env);
     return report_result(result, read_cpu_brand(), *env.out, *env.err);
 }

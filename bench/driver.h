@@ -16,6 +16,15 @@ std::uint32_t clamp_duration(std::uint32_t duration_s);
 /// for any other name). Detects the topology into `topology` when needed.
 thread_manager make_thread_manager(const bench_config& config, topology_cache& topology);
 
+/// Logical processors a run's workers can use at once: those of `topology`
+/// (the standard library's hardware concurrency when it holds no node), no
+/// more than the `cpu_quota` whole CPUs of the CPU quota (0: none). 0 when
+/// unknown.
+std::uint32_t usable_cpu_count(const cpu_topology& topology, std::uint32_t cpu_quota);
+
+/// usable_cpu_count with this process's CPU quota.
+std::uint32_t usable_cpu_count(const cpu_topology& topology);
+
 /// Runs one benchmark with `config` and reports it; returns the final score
 /// in MGups for a valid run, nothing otherwise.
 std::optional<double> run_benchmark(bench_config config, topology_cache& topology);

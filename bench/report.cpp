@@ -34,6 +34,29 @@ void print_row(std::ostream& out, const std::array<std::size_t, column_count>& w
 
 }  // namespace
 
+std::optional<double> running_share(const run_result& result) {
+    if (result.usable_cpus == 0 || result.results.empty()) {
+        return std::nullopt;
+    }
+    double cpu_us = 0.0;
+    double loop_us = 0.0;
+    for (const thread_result& r : result.results) {
+        if (r.cpu_us < 0) {
+            return std::nullopt;
+        }
+        cpu_us += static_cast<double>(r.cpu_us);
+        loop_us += static_cast<double>(r.fast_us);
+    }
+    if (loop_us <= 0.0) {
+        return std::nullopt;
+    }
+    // With more threads than processors each runs only part of the time,
+    // but together they keep every processor busy.
+    const double threads = static_cast<double>(result.results.size());
+    const double running = std::min(threads, static_cast<double>(result.usable_cpus));
+    return cpu_us / (running * (loop_us / threads));
+}
+
 void print_warning_box(std::ostream& err) {
     err << "===========" << std::endl << "  warning  " << std::endl << "===========" << std::endl;
 }
@@ -91,6 +114,18 @@ std::optional<double> report_result(const run_result& result, std::string_view c
                 << std::endl;
             return std::nullopt;
         }
+    }
+    // Both clocks run on while the process is stopped, so only the time the
+    // workers really ran tells a stopped run from a slow machine.
+    if (const std::optional<double> share = running_share(result);
+        share && *share < min_running_share) {
+        print_invalid_box(err);
+        err << fmt::format(
+                   "the workers ran {:.0f} % of the loop time: the process was stopped or the "
+                   "machine was busy",
+                   *share * 100.0)
+            << std::endl;
+        return std::nullopt;
     }
 
     out << "===============" << std::endl

@@ -12,6 +12,18 @@ namespace tavro {
 /// timer's length of the timed loop.
 inline constexpr std::int64_t timer_tolerance_ms = 31;
 
+/// Smallest share of their loop time that a run's workers must have spent
+/// running for the result to count (see running_share). A run below it was
+/// stopped (a signal, a paused virtual machine) or crowded out, and its
+/// score would understate the machine.
+inline constexpr double min_running_share = 1.0 / 3.0;
+
+/// How much of their timed loops the workers ran: the processor time of all
+/// of them over min(threads, usable processors) times their mean loop time
+/// by the fast timer. Nothing when a worker's processor time or the usable
+/// processors are unknown, or no loop took any time.
+std::optional<double> running_share(const run_result& result);
+
 /// The three-line warning heading, on `err`.
 void print_warning_box(std::ostream& err);
 

@@ -1,7 +1,9 @@
 #include "bench/run_coordinator.h"
 
+#include <exception>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <stop_token>
 #include <string>
 #include <system_error>
@@ -16,8 +18,10 @@
 #include "console/text_format.h"
 #include "machine/cpu_identity.h"
 #include "machine/isa.h"
+#include "machine/memory.h"
 #include "machine/system_limits.h"
 #include "timing/compliance.h"
+#include "timing/cpu_time.h"
 
 namespace tavro {
 
@@ -88,6 +92,7 @@ class worker {
     std::int64_t coarse_end_ = 0;
     std::int64_t fast_start_ = 0;
     std::int64_t fast_end_ = 0;
+    std::int64_t cpu_us_ = -1;
 };
 
 void worker::run() {
@@ -149,6 +154,7 @@ bool worker::timed_loop() {
 
     coarse_start_ = coarse_now();
     fast_start_ = fast_timer::now();
+    const std::int64_t cpu_start = thread_cpu_time_us();
     while (true) {
         if (is_reporter_) {
             std::lock_guard lock(s_.console_lock);
@@ -180,6 +186,10 @@ bool worker::timed_loop() {
     }
     fast_end_ = fast_timer::now();
     coarse_end_ = coarse_now();
+    const std::int64_t cpu_end = thread_cpu_time_us();
+    if (cpu_start >= 0 && cpu_end >= cpu_start) {
+        cpu_us_ = cpu_end - cpu_start;
+    }
     return true;
 }
 
@@ -201,7 +211,37 @@ void worker::finish() {
     std::lock_guard lock(s_.results_lock);
     s_.result.results.push_back({index_, elapsed_ms(s_.coarse, coarse_start_, coarse_end_),
                                  elapsed_us(s_.fast, fast_start_, fast_end_), iterations_,
-                                 cell_updates});
+                                 cell_updates, cpu_us_});
+}
+
+// Runs worker `index` so that nothing it throws leaves its thread: a worker
+// that runs out of memory (or meets any other exception) says so, stops the
+// others and leaves the barrier, so that no one waits for it. Its workload is
+// gone by then, destroyed with the worker. The messages are written piece by
+// piece, as building a text could itself fail for want of memory.
+void run_worker_guarded(run_shared& s, std::uint32_t index) noexcept {
+    const auto abandon = [&s, index](std::string_view what, const char* detail) {
+        s.stop.request_stop();
+        {
+            std::lock_guard lock(s.console_lock);
+            std::ostream& err = *s.env.err;
+            if (detail == nullptr) {
+                err << what << index << std::endl;
+            } else {
+                err << "thread " << index << what << detail << std::endl;
+            }
+        }
+        s.barrier.arrive_and_drop();
+    };
+    try {
+        worker(s, index).run();
+    } catch (const std::bad_alloc&) {
+        abandon("not enough memory in thread ", nullptr);
+    } catch (const std::exception& e) {
+        abandon(" failed: ", e.what());
+    } catch (...) {
+        abandon(" failed: ", "unknown error");
+    }
 }
 
 void print_header(const run_request& request, std::uint32_t p, std::ostream& out) {
@@ -269,6 +309,7 @@ run_environment run_environment::standard() {
         &fast_timer_is_compliant,
         &isa_support_check,
         &system_thread_limit,
+        &grid_memory_budget,
         &std::cout,
         &std::cerr,
     };
@@ -278,6 +319,7 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     const std::uint32_t p = request.threads.thread_count;
     run_result result;
     result.thread_count = p;
+    result.usable_cpus = request.usable_cpus;
     result.workload_name = request.workload_name;
     result.isa_name = request.isa_name;
 
@@ -320,7 +362,7 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         threads.reserve(p - 1);
         shared_owner = std::make_unique<run_shared>(request, env, result, p, fast, coarse);
     } catch (const std::bad_alloc&) {
-        *env.err << fmt::format("not enough memory to run {} threads; aborting", p) << std::endl;
+        *env.err << "not enough memory to run " << p << " threads; aborting" << std::endl;
         result.failed = true;
         return result;
     }
@@ -328,19 +370,36 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         return result;
     }
 
+    // The memory guard's budget is read once, here: workers never read the
+    // system, and the grids they claim are counted against what was free
+    // before any of them existed.
+    grid_memory_ledger& ledger = process_grid_ledger();
+    std::uint64_t available = 0;
+    try {
+        available = env.memory_budget != nullptr ? env.memory_budget() : 0;
+    } catch (const std::bad_alloc&) {
+        available = 1;  // too short of memory to read the figure: no grid fits
+    }
+    ledger.set_budget(run_grid_budget(available, p, base_page_size()));
+
     run_shared& shared = *shared_owner;
     bool all_started = true;
     for (std::uint32_t i = 1; i < p && all_started; ++i) {
+        const char* reason = nullptr;
         try {
-            threads.push_back(env.start_thread([&shared, i] { worker(shared, i).run(); }));
+            threads.push_back(env.start_thread([&shared, i] { run_worker_guarded(shared, i); }));
         } catch (const std::system_error& e) {
+            reason = e.what();
+        } catch (const std::bad_alloc&) {
+            reason = "not enough memory";
+        }
+        if (reason != nullptr) {
             all_started = false;
+            shared.stop.request_stop();
             {
                 std::lock_guard lock(shared.console_lock);
-                *env.err << fmt::format("could not start worker thread {}: {}", i, e.what())
-                         << std::endl;
+                *env.err << "could not start worker thread " << i << ": " << reason << std::endl;
             }
-            shared.stop.request_stop();
             // The workers that did start are let go at the first barrier
             // phase: it no longer waits for this one, the ones after it, or
             // worker 0, which is not run.
@@ -351,11 +410,12 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         }
     }
     if (all_started) {
-        worker(shared, 0).run();
+        run_worker_guarded(shared, 0);
     }
     for (std::thread& t : threads) {
         t.join();
     }
+    ledger.set_budget(0);
     result.failed = shared.stop.stop_requested();
     return result;
 }

@@ -31,6 +31,8 @@ struct run_request {
     bool bypass_timer_check = false;
     /// Name of the threading manager, shown in the run header.
     std::string_view threading_name;
+    /// Logical processors the workers can run on at once; 0 when unknown.
+    std::uint32_t usable_cpus = 0;
 };
 
 /// What a run uses from the rest of the program. The defaults are the real
@@ -48,6 +50,9 @@ struct run_environment {
     error_text (*isa_check)(std::string_view isa_name);
     /// The most threads the system can run in one process, 0 for no bound.
     std::uint64_t (*thread_limit)();
+    /// The physical memory the run's grids must fit in, 0 for no bound;
+    /// read once per run, before any worker starts.
+    std::uint64_t (*memory_budget)();
     std::ostream* out;
     std::ostream* err;
 
@@ -61,7 +66,9 @@ struct run_environment {
 /// refused before any worker starts returns no results and `failed` false;
 /// `failed` is true whenever a worker failed or could not be started, and
 /// for a thread count beyond the system's thread limit, which is refused
-/// before anything is set up per thread.
+/// before anything is set up per thread. Nothing a worker throws (memory
+/// running out above all) leaves the run: the worker says so, stops the
+/// others and the run fails.
 run_result execute_run(const run_request& request,
                        const run_environment& env = run_environment::standard());
 

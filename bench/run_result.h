@@ -19,6 +19,9 @@ struct thread_result {
     std::uint64_t iterations = 0;
     /// Credited grid updates: work per step times iterations (wrapping).
     std::uint64_t cell_updates = 0;
+    /// Processor time the worker's thread used during the loop, in
+    /// microseconds; -1 when the system cannot tell.
+    std::int64_t cpu_us = -1;
 };
 
 /// What one run produced. `failed` is set when any worker failed; `results`
@@ -26,6 +29,8 @@ struct thread_result {
 struct run_result {
     bool failed = false;
     std::uint32_t thread_count = 0;
+    /// Logical processors the run could use at once; 0 when unknown.
+    std::uint32_t usable_cpus = 0;
     std::vector<thread_result> results;
     std::string_view workload_name;
     std::string_view isa_name;

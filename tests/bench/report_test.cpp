@@ -80,6 +80,47 @@ TEST(ReportResult, TimerToleranceIsThirtyOneMilliseconds) {
     EXPECT_FALSE(report(one_thread(10'000'000, 10'032)).score.has_value());
 }
 
+TEST(ReportResult, WorkersThatRanTooLittleOfTheLoopAreInvalid) {
+    // Two threads on two processors that ran 1.5 s of a 6.5 s loop each: a
+    // process stopped in the middle of its run.
+    run_result stopped;
+    stopped.thread_count = 2;
+    stopped.usable_cpus = 2;
+    stopped.workload_name = "standing_wave";
+    stopped.results.push_back({0, 6500, 6'500'000, 10, 1'000'000, 1'500'000});
+    stopped.results.push_back({1, 6500, 6'500'000, 10, 1'000'000, 1'500'000});
+    EXPECT_NEAR(running_share(stopped).value_or(0), 0.2308, 1e-4);
+    const auto s = report(stopped);
+    EXPECT_FALSE(s.score.has_value());
+    EXPECT_NE(s.out.find("thread  grid updates"), std::string::npos);
+    EXPECT_EQ(s.err, invalid_box +
+                         "the workers ran 23 % of the loop time: the process was stopped or the "
+                         "machine was busy\n");
+
+    // 128 threads on 2 processors: each ran 1/64 of its loop, together
+    // they kept both busy.
+    run_result crowded;
+    crowded.thread_count = 128;
+    crowded.usable_cpus = 2;
+    crowded.workload_name = "standing_wave";
+    for (std::uint32_t i = 0; i < 128; ++i) {
+        crowded.results.push_back({i, 2000, 2'000'000, 1, 1, 2'000'000 / 64 - 1000});
+    }
+    EXPECT_NEAR(running_share(crowded).value_or(0), 0.968, 1e-3);
+    EXPECT_TRUE(report(crowded).score.has_value());
+
+    // Beside a busy process, at the threshold, and with a clock that says
+    // nothing: still valid.
+    stopped.results[0].cpu_us = stopped.results[1].cpu_us = 6'500'000 / 3 + 1;
+    EXPECT_TRUE(report(stopped).score.has_value());
+    stopped.results[1].cpu_us = -1;
+    EXPECT_EQ(running_share(stopped), std::nullopt);
+    stopped.results[1].cpu_us = 0;
+    stopped.usable_cpus = 0;
+    EXPECT_EQ(running_share(stopped), std::nullopt);
+    EXPECT_TRUE(report(stopped).score.has_value());
+}
+
 TEST(ReportResult, FailedOrIncompleteRunsAreInvalidWithoutTable) {
     run_result failed = one_thread(10'000'000, 10'000);
     failed.failed = true;

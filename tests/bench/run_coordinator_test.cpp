@@ -2,21 +2,26 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 #include <gtest/gtest.h>
 
 #include "bench/driver.h"
+#include "machine/memory.h"
 
 namespace tavro {
 namespace {
 
-/// Which operation of which worker a fake workload fails in.
+/// Which operation of which worker a fake workload fails in, and how.
 struct failure_plan {
     enum class op { none, allocate, initialize, check_step } what = op::none;
     std::uint32_t worker = 0;
     std::uint64_t round = 0;
+    /// Instead of returning its error: throw std::bad_alloc, or another exception.
+    enum class how { error, bad_alloc, exception } way = how::error;
 };
 
 failure_plan plan;
@@ -36,7 +41,7 @@ class fake_workload : public workload {
     error_text before_step(std::uint64_t) override { return std::nullopt; }
     error_text step() override { return std::nullopt; }
     error_text check_step(std::uint64_t iteration) override {
-        return fails(failure_plan::op::check_step) && iteration == plan.round
+        return iteration == plan.round && fails(failure_plan::op::check_step)
                    ? error_text("\nfake check failure")
                    : std::nullopt;
     }
@@ -45,7 +50,16 @@ class fake_workload : public workload {
 
   private:
     bool fails(failure_plan::op op) const {
-        return plan.what == op && plan.worker == thread_index();
+        if (plan.what != op || plan.worker != thread_index()) {
+            return false;
+        }
+        if (plan.way == failure_plan::how::bad_alloc) {
+            throw std::bad_alloc();
+        }
+        if (plan.way == failure_plan::how::exception) {
+            throw std::runtime_error("fake trouble");
+        }
+        return true;
     }
     std::uint64_t n_ = 0;
 };
@@ -174,6 +188,29 @@ TEST(RunCoordinator, FailureInTheLoopStopsTheOthers) {
     }
 }
 
+TEST(RunCoordinator, ExceptionsInWorkersEndTheRunWithoutHanging) {
+    using how = failure_plan::how;
+    using op = failure_plan::op;
+    // Before the first barrier phase, between the first and the second, and
+    // in the timed loop: the thrower says so once, every worker leaves.
+    for (const op where : {op::allocate, op::initialize, op::check_step}) {
+        SCOPED_TRACE(static_cast<int>(where));
+        plan = {where, 2, 3, how::bad_alloc};
+        auto got = run({.threads = 4});
+        EXPECT_TRUE(got.result.failed);
+        EXPECT_EQ(got.err, "not enough memory in thread 2\n");
+        for (const thread_result& r : got.result.results) {
+            EXPECT_NE(r.thread_index, 2u);
+        }
+    }
+    plan = {op::initialize, 0, 0, how::exception};
+    auto reporter = run({.threads = 3});
+    EXPECT_TRUE(reporter.result.failed);
+    EXPECT_TRUE(reporter.result.results.empty());
+    EXPECT_EQ(reporter.err, "thread 0 failed: fake trouble\n");
+    plan = {};
+}
+
 TEST(RunCoordinator, TimerGateRefusesOrWarns) {
     plan = {};
     run_environment env = run_environment::standard();
@@ -231,6 +268,18 @@ TEST(RunCoordinator, WorkerThatCannotStartEndsTheRunWithoutHanging) {
     EXPECT_TRUE(got.result.failed);
     EXPECT_TRUE(got.result.results.empty());
     EXPECT_EQ(got.err.rfind("could not start worker thread 2: ", 0), 0u);
+
+    // Memory running out while a thread is made ends the run the same way.
+    env.start_thread = [&started](std::function<void()> body) -> std::thread {
+        if (started.fetch_add(1) == 3) {
+            throw std::bad_alloc();
+        }
+        return std::thread(std::move(body));
+    };
+    started = 0;
+    auto short_of_memory = run({.threads = 5}, env);
+    EXPECT_TRUE(short_of_memory.result.failed);
+    EXPECT_EQ(short_of_memory.err, "could not start worker thread 4: not enough memory\n");
 }
 
 TEST(RunBenchmark, RealWorkloadsGiveValidScores) {
@@ -295,6 +344,38 @@ TEST(RunBenchmark, RunsTheSystemCannotHoldAreInvalid) {
     EXPECT_TRUE(beyond.result.failed);
     EXPECT_EQ(beyond.err, "cannot run 3 threads: this system runs at most 2; aborting\n");
     EXPECT_NE(beyond.out.find("running with 3 threads (os)"), std::string::npos);
+}
+
+std::atomic<int> budget_reads{0};
+std::uint64_t one_grid_of_64() {
+    ++budget_reads;
+    return grid_bytes_per_thread(64) + 2 * thread_memory_allowance + process_memory_reserve +
+           page_table_bytes(grid_bytes_per_thread(64), base_page_size());
+}
+
+TEST(RunBenchmark, MemoryBudgetIsReadOnceBeforeTheWorkersStart) {
+    // Room for one thread's grids and what a run of two needs besides: the
+    // second worker's grid is refused, whichever worker asks second.
+    bench_config config;
+    config.threads = 2;
+    config.duration_s = 1;
+    config.grid_size = 64;
+    topology_cache topology;
+    std::ostringstream out;
+    std::ostringstream err;
+    run_environment env = host_independent();
+    env.out = &out;
+    env.err = &err;
+    env.memory_budget = &one_grid_of_64;
+    EXPECT_FALSE(run_benchmark(config, topology, env).has_value());
+    EXPECT_EQ(budget_reads, 1);
+    EXPECT_NE(err.str().find("field allocation failed in thread "), std::string::npos);
+    EXPECT_EQ(process_grid_ledger().live_bytes(), 0u);
+
+    config.threads = 1;
+    err.str("");
+    EXPECT_TRUE(run_benchmark(config, topology, env).has_value()) << err.str();
+    EXPECT_EQ(budget_reads, 2);
 }
 
 TEST(RunBenchmark, DriverResolvesThreadsAndClampsDuration) {
