@@ -47,7 +47,9 @@ std::optional<double> running_share(const run_result& result) {
         cpu_us += static_cast<double>(r.cpu_us);
         loop_us += static_cast<double>(r.fast_us);
     }
-    if (loop_us <= 0.0) {
+    // No processor time at all over whole loops means a clock that does not
+    // count, not workers that never ran: each completed at least one round.
+    if (loop_us <= 0.0 || cpu_us <= 0.0) {
         return std::nullopt;
     }
     // With more threads than processors each runs only part of the time,

@@ -21,7 +21,7 @@ inline constexpr double min_running_share = 1.0 / 3.0;
 /// How much of their timed loops the workers ran: the processor time of all
 /// of them over min(threads, usable processors) times their mean loop time
 /// by the fast timer. Nothing when a worker's processor time or the usable
-/// processors are unknown, or no loop took any time.
+/// processors are unknown, or when no loop or no processor time was counted.
 std::optional<double> running_share(const run_result& result);
 
 /// The three-line warning heading, on `err`.

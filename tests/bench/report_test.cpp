@@ -115,7 +115,9 @@ TEST(ReportResult, WorkersThatRanTooLittleOfTheLoopAreInvalid) {
     EXPECT_TRUE(report(stopped).score.has_value());
     stopped.results[1].cpu_us = -1;
     EXPECT_EQ(running_share(stopped), std::nullopt);
-    stopped.results[1].cpu_us = 0;
+    stopped.results[0].cpu_us = stopped.results[1].cpu_us = 0;
+    EXPECT_EQ(running_share(stopped), std::nullopt);
+    stopped.results[0].cpu_us = 1;
     stopped.usable_cpus = 0;
     EXPECT_EQ(running_share(stopped), std::nullopt);
     EXPECT_TRUE(report(stopped).score.has_value());
