@@ -16,7 +16,7 @@ inline constexpr std::int64_t timer_tolerance_ms = 31;
 /// running for the result to count (see running_share). A run below it was
 /// stopped (a signal, a paused virtual machine) or crowded out, and its
 /// score would understate the machine.
-inline constexpr double min_running_share = 1.0 / 3.0;
+inline constexpr double min_running_share = 0.25;
 
 /// How much of their timed loops the workers ran: the processor time of all
 /// of them over min(threads, usable processors) times their mean loop time

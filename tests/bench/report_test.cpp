@@ -111,7 +111,7 @@ TEST(ReportResult, WorkersThatRanTooLittleOfTheLoopAreInvalid) {
 
     // Beside a busy process, at the threshold, and with a clock that says
     // nothing: still valid.
-    stopped.results[0].cpu_us = stopped.results[1].cpu_us = 6'500'000 / 3 + 1;
+    stopped.results[0].cpu_us = stopped.results[1].cpu_us = 6'500'000 / 4;
     EXPECT_TRUE(report(stopped).score.has_value());
     stopped.results[1].cpu_us = -1;
     EXPECT_EQ(running_share(stopped), std::nullopt);
