@@ -34,29 +34,53 @@ void print_row(std::ostream& out, const std::array<std::size_t, column_count>& w
 
 }  // namespace
 
-std::optional<double> running_share(const run_result& result) {
-    if (result.usable_cpus == 0 || result.results.empty()) {
-        return std::nullopt;
-    }
+namespace {
+
+/// The sums over the workers of their processor, waiting and loop times in
+/// microseconds; nothing when a figure that `with_waits` needs is unknown or
+/// no loop or processor time was counted (a clock that does not count: each
+/// worker completed at least one round).
+struct loop_sums {
     double cpu_us = 0.0;
+    double wait_us = 0.0;
     double loop_us = 0.0;
+};
+std::optional<loop_sums> sum_loop_times(const run_result& result, bool with_waits) {
+    loop_sums sums;
     for (const thread_result& r : result.results) {
-        if (r.cpu_us < 0) {
+        if (r.cpu_us < 0 || (with_waits && r.wait_us < 0)) {
             return std::nullopt;
         }
-        cpu_us += static_cast<double>(r.cpu_us);
-        loop_us += static_cast<double>(r.fast_us);
+        sums.cpu_us += static_cast<double>(r.cpu_us);
+        sums.wait_us += with_waits ? static_cast<double>(r.wait_us) : 0.0;
+        sums.loop_us += static_cast<double>(r.fast_us);
     }
-    // No processor time at all over whole loops means a clock that does not
-    // count, not workers that never ran: each completed at least one round.
-    if (loop_us <= 0.0 || cpu_us <= 0.0) {
+    if (sums.loop_us <= 0.0 || sums.cpu_us <= 0.0) {
+        return std::nullopt;
+    }
+    return sums;
+}
+
+}  // namespace
+
+std::optional<double> runnable_share(const run_result& result) {
+    const std::optional<loop_sums> sums = sum_loop_times(result, true);
+    if (!sums) {
+        return std::nullopt;
+    }
+    return (sums->cpu_us + sums->wait_us) / sums->loop_us;
+}
+
+std::optional<double> running_share(const run_result& result) {
+    const std::optional<loop_sums> sums = sum_loop_times(result, false);
+    if (!sums || result.usable_cpus == 0) {
         return std::nullopt;
     }
     // With more threads than processors each runs only part of the time,
     // but together they keep every processor busy.
     const double threads = static_cast<double>(result.results.size());
     const double running = std::min(threads, static_cast<double>(result.usable_cpus));
-    return cpu_us / (running * (loop_us / threads));
+    return sums->cpu_us / (running * (sums->loop_us / threads));
 }
 
 void print_warning_box(std::ostream& err) {
@@ -118,9 +142,17 @@ std::optional<double> report_result(const run_result& result, std::string_view c
         }
     }
     // Both clocks run on while the process is stopped, so only the time the
-    // workers really ran tells a stopped run from a slow machine.
-    if (const std::optional<double> share = running_share(result);
-        share && *share < min_running_share) {
+    // workers really had tells a stopped run from a slow machine.
+    if (const std::optional<double> runnable = runnable_share(result)) {
+        if (*runnable < min_runnable_share) {
+            print_invalid_box(err);
+            err << fmt::format("the workers were stopped for {:.0f} % of the loop time",
+                               (1.0 - *runnable) * 100.0)
+                << std::endl;
+            return std::nullopt;
+        }
+    } else if (const std::optional<double> share = running_share(result);
+               share && *share < min_running_share) {
         print_invalid_box(err);
         err << fmt::format(
                    "the workers ran {:.0f} % of the loop time: the process was stopped or the "

@@ -12,11 +12,23 @@ namespace tavro {
 /// timer's length of the timed loop.
 inline constexpr std::int64_t timer_tolerance_ms = 31;
 
-/// Smallest share of their loop time that a run's workers must have spent
-/// running for the result to count (see running_share). A run below it was
-/// stopped (a signal, a paused virtual machine) or crowded out, and its
-/// score would understate the machine.
+/// Smallest share of their loop time that a run's workers must have been
+/// running or ready to run (see runnable_share). The rest of the time they
+/// were stopped (a signal, a paused virtual machine), and the score would
+/// understate the machine.
+inline constexpr double min_runnable_share = 0.5;
+
+/// Where the system does not tell how long a thread waited for a processor:
+/// the smallest share of their loop time that the workers must have been
+/// running (see running_share). Below it they were stopped or crowded out.
 inline constexpr double min_running_share = 0.25;
+
+/// How much of their timed loops the workers were running or waiting for a
+/// processor: their processor and waiting times summed, over their loop
+/// times by the fast timer summed. A busy machine leaves it at about 1, a
+/// stopped process lowers it. Nothing when a worker's times are unknown or
+/// no time was counted.
+std::optional<double> runnable_share(const run_result& result);
 
 /// How much of their timed loops the workers ran: the processor time of all
 /// of them over min(threads, usable processors) times their mean loop time

@@ -93,6 +93,7 @@ class worker {
     std::int64_t fast_start_ = 0;
     std::int64_t fast_end_ = 0;
     std::int64_t cpu_us_ = -1;
+    std::int64_t wait_us_ = -1;
 };
 
 void worker::run() {
@@ -154,7 +155,7 @@ bool worker::timed_loop() {
 
     coarse_start_ = coarse_now();
     fast_start_ = fast_timer::now();
-    const std::int64_t cpu_start = thread_cpu_time_us();
+    const thread_times times_start = read_thread_times();
     while (true) {
         if (is_reporter_) {
             std::lock_guard lock(s_.console_lock);
@@ -186,10 +187,12 @@ bool worker::timed_loop() {
     }
     fast_end_ = fast_timer::now();
     coarse_end_ = coarse_now();
-    const std::int64_t cpu_end = thread_cpu_time_us();
-    if (cpu_start >= 0 && cpu_end >= cpu_start) {
-        cpu_us_ = cpu_end - cpu_start;
-    }
+    const thread_times times_end = read_thread_times();
+    const auto span = [](std::int64_t start, std::int64_t end) -> std::int64_t {
+        return start >= 0 && end >= start ? end - start : -1;
+    };
+    cpu_us_ = span(times_start.running_us, times_end.running_us);
+    wait_us_ = span(times_start.waiting_us, times_end.waiting_us);
     return true;
 }
 
@@ -211,7 +214,7 @@ void worker::finish() {
     std::lock_guard lock(s_.results_lock);
     s_.result.results.push_back({index_, elapsed_ms(s_.coarse, coarse_start_, coarse_end_),
                                  elapsed_us(s_.fast, fast_start_, fast_end_), iterations_,
-                                 cell_updates, cpu_us_});
+                                 cell_updates, cpu_us_, wait_us_});
 }
 
 // Runs worker `index` so that nothing it throws leaves its thread: a worker

@@ -22,6 +22,10 @@ struct thread_result {
     /// Processor time the worker's thread used during the loop, in
     /// microseconds; -1 when the system cannot tell.
     std::int64_t cpu_us = -1;
+    /// Time the worker's thread spent during the loop ready to run but
+    /// waiting for a processor, in microseconds; -1 when the system cannot
+    /// tell.
+    std::int64_t wait_us = -1;
 };
 
 /// What one run produced. `failed` is set when any worker failed; `results`

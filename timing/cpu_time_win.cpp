@@ -14,16 +14,17 @@ std::int64_t hundred_ns(const FILETIME& time) {
 
 }  // namespace
 
-std::int64_t thread_cpu_time_us() {
+thread_times read_thread_times() {
     FILETIME created{};
     FILETIME exited{};
     FILETIME kernel{};
     FILETIME user{};
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) {
-        return -1;
+        return {};
     }
-    // Counted in 100-nanosecond units, advanced at each clock tick.
-    return (hundred_ns(kernel) + hundred_ns(user)) / 10;
+    // Counted in 100-nanosecond units, advanced at each clock tick. Windows
+    // keeps no account of the time a thread waits for a processor.
+    return {(hundred_ns(kernel) + hundred_ns(user)) / 10, -1};
 }
 
 }  // namespace tavro

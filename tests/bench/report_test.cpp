@@ -80,39 +80,68 @@ TEST(ReportResult, TimerToleranceIsThirtyOneMilliseconds) {
     EXPECT_FALSE(report(one_thread(10'000'000, 10'032)).score.has_value());
 }
 
-TEST(ReportResult, WorkersThatRanTooLittleOfTheLoopAreInvalid) {
-    // Two threads on two processors that ran 1.5 s of a 6.5 s loop each: a
-    // process stopped in the middle of its run.
-    run_result stopped;
-    stopped.thread_count = 2;
-    stopped.usable_cpus = 2;
-    stopped.workload_name = "standing_wave";
-    stopped.results.push_back({0, 6500, 6'500'000, 10, 1'000'000, 1'500'000});
-    stopped.results.push_back({1, 6500, 6'500'000, 10, 1'000'000, 1'500'000});
-    EXPECT_NEAR(running_share(stopped).value_or(0), 0.2308, 1e-4);
+// Two workers on two processors with a 6.5 s loop each that used `cpu_us`
+// of processor time and waited `wait_us` for a processor.
+run_result two_workers(std::int64_t cpu_us, std::int64_t wait_us) {
+    run_result r;
+    r.thread_count = 2;
+    r.usable_cpus = 2;
+    r.workload_name = "standing_wave";
+    r.results.push_back({0, 6500, 6'500'000, 10, 1'000'000, cpu_us, wait_us});
+    r.results.push_back({1, 6500, 6'500'000, 10, 1'000'000, cpu_us, wait_us});
+    return r;
+}
+
+TEST(ReportResult, StoppedWorkersAreInvalid) {
+    // Stopped after 1.5 s for 5 s: neither running nor waiting to run.
+    const run_result stopped = two_workers(1'500'000, 20'000);
+    EXPECT_NEAR(runnable_share(stopped).value_or(0), 0.2338, 1e-4);
     const auto s = report(stopped);
     EXPECT_FALSE(s.score.has_value());
     EXPECT_NE(s.out.find("thread  grid updates"), std::string::npos);
-    EXPECT_EQ(s.err, invalid_box +
-                         "the workers ran 23 % of the loop time: the process was stopped or the "
-                         "machine was busy\n");
+    EXPECT_EQ(s.err, invalid_box + "the workers were stopped for 77 % of the loop time\n");
 
-    // 128 threads on 2 processors: each ran 1/64 of its loop, together
-    // they kept both busy.
+    // A busy machine: little processor time, the rest spent waiting for one.
+    EXPECT_TRUE(report(two_workers(1'000'000, 5'400'000)).score.has_value());
+    EXPECT_TRUE(report(two_workers(3'250'000, 0)).score.has_value());  // just half the time
+    EXPECT_FALSE(report(two_workers(3'249'000, 0)).score.has_value());
+
+    // 128 threads on 2 processors: each ran 1/64 of its loop and waited the rest.
     run_result crowded;
     crowded.thread_count = 128;
     crowded.usable_cpus = 2;
     crowded.workload_name = "standing_wave";
     for (std::uint32_t i = 0; i < 128; ++i) {
-        crowded.results.push_back({i, 2000, 2'000'000, 1, 1, 2'000'000 / 64 - 1000});
+        crowded.results.push_back({i, 2000, 2'000'000, 1, 1, 31'000, 1'960'000});
     }
-    EXPECT_NEAR(running_share(crowded).value_or(0), 0.968, 1e-3);
     EXPECT_TRUE(report(crowded).score.has_value());
+}
 
-    // Beside a busy process, at the threshold, and with a clock that says
-    // nothing: still valid.
-    stopped.results[0].cpu_us = stopped.results[1].cpu_us = 6'500'000 / 4;
-    EXPECT_TRUE(report(stopped).score.has_value());
+TEST(ReportResult, WithoutWaitingTimesWorkersThatRanTooLittleAreInvalid) {
+    // Where the system keeps no waiting time, processor time alone decides.
+    run_result stopped = two_workers(1'500'000, -1);
+    EXPECT_EQ(runnable_share(stopped), std::nullopt);
+    EXPECT_NEAR(running_share(stopped).value_or(0), 0.2308, 1e-4);
+    const auto s = report(stopped);
+    EXPECT_FALSE(s.score.has_value());
+    EXPECT_EQ(s.err, invalid_box +
+                         "the workers ran 23 % of the loop time: the process was stopped or the "
+                         "machine was busy\n");
+
+    // 128 threads on 2 processors kept both busy; a quarter of the time is
+    // the floor.
+    run_result crowded;
+    crowded.thread_count = 128;
+    crowded.usable_cpus = 2;
+    crowded.workload_name = "standing_wave";
+    for (std::uint32_t i = 0; i < 128; ++i) {
+        crowded.results.push_back({i, 2000, 2'000'000, 1, 1, 31'000, -1});
+    }
+    EXPECT_NEAR(running_share(crowded).value_or(0), 0.992, 1e-3);
+    EXPECT_TRUE(report(crowded).score.has_value());
+    EXPECT_TRUE(report(two_workers(6'500'000 / 4, -1)).score.has_value());
+
+    // Clocks that tell nothing decide nothing.
     stopped.results[1].cpu_us = -1;
     EXPECT_EQ(running_share(stopped), std::nullopt);
     stopped.results[0].cpu_us = stopped.results[1].cpu_us = 0;

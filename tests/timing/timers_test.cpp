@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "timing/cpu_time.h"
+
 namespace tavro {
 namespace {
 
@@ -26,6 +28,31 @@ TEST(Clocks, FastAndCoarseClocksRunTogether) {
     const auto coarse_ms = static_cast<std::int64_t>(coarse_end - coarse_start);
     EXPECT_GE(fast_ms, 50);
     EXPECT_LE(std::abs(fast_ms - coarse_ms), 31) << fast_ms << " vs " << coarse_ms;
+}
+
+// A thread's processor time grows while it computes and not while it sleeps.
+TEST(ThreadTimes, RunningTimeCountsWorkNotSleep) {
+    const thread_times start = read_thread_times();
+    ASSERT_GE(start.running_us, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const thread_times slept = read_thread_times();
+    EXPECT_LT(slept.running_us - start.running_us, 100'000);
+    // Busy for longer than a clock tick, the granularity of some systems.
+    const auto busy_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
+    while (std::chrono::steady_clock::now() < busy_until) {
+    }
+    const thread_times end = read_thread_times();
+    EXPECT_GT(end.running_us, slept.running_us);
+    if (start.waiting_us >= 0) {
+        EXPECT_GE(end.waiting_us, start.waiting_us);
+    }
+
+    EXPECT_EQ(schedstat_wait_ns("8861339 203450 77\n"), 203450);
+    EXPECT_EQ(schedstat_wait_ns("0 0 0"), 0);
+    EXPECT_EQ(schedstat_wait_ns("8861339 x 77\n"), -1);
+    EXPECT_EQ(schedstat_wait_ns("8861339\n"), -1);
+    EXPECT_EQ(schedstat_wait_ns(""), -1);
+    EXPECT_EQ(schedstat_wait_ns("1 99999999999999999999 3"), -1);
 }
 
 constexpr std::int64_t int64_max = std::numeric_limits<std::int64_t>::max();
