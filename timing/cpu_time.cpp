@@ -17,7 +17,10 @@ std::int64_t schedstat_wait_ns(std::string_view text) {
         }
         at = next == end ? next : next + 1;
     }
-    if (values[1] > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    // A kernel that keeps no such statistics shows "0 0 0"; a thread that
+    // has run at all has some running time.
+    if (values[0] == 0 ||
+        values[1] > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return -1;
     }
     return static_cast<std::int64_t>(values[1]);

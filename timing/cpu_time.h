@@ -18,7 +18,8 @@ struct thread_times {
 thread_times read_thread_times();
 
 /// The second number (the run-queue wait, in nanoseconds) of a schedstat
-/// line such as "1234 5678 9"; -1 when the text is not such a line.
+/// line such as "1234 5678 9"; -1 when the text is not such a line or its
+/// running time is 0 (statistics that are not kept).
 std::int64_t schedstat_wait_ns(std::string_view text);
 
 }  // namespace tavro

@@ -48,7 +48,8 @@ TEST(ThreadTimes, RunningTimeCountsWorkNotSleep) {
     }
 
     EXPECT_EQ(schedstat_wait_ns("8861339 203450 77\n"), 203450);
-    EXPECT_EQ(schedstat_wait_ns("0 0 0"), 0);
+    EXPECT_EQ(schedstat_wait_ns("1 0 1"), 0);
+    EXPECT_EQ(schedstat_wait_ns("0 0 0\n"), -1);
     EXPECT_EQ(schedstat_wait_ns("8861339 x 77\n"), -1);
     EXPECT_EQ(schedstat_wait_ns("8861339\n"), -1);
     EXPECT_EQ(schedstat_wait_ns(""), -1);
