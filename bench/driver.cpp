@@ -1,7 +1,6 @@
 #include "bench/driver.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "bench/auto_thread_count.h"
 #include "bench/report.h"
@@ -31,17 +30,7 @@ thread_manager make_thread_manager(const bench_config& config, topology_cache& t
 }
 
 std::uint32_t usable_cpu_count(const cpu_topology& topology, std::uint32_t cpu_quota) {
-    std::uint32_t cpus = 0;
-    for (const numa_node& node : topology.nodes) {
-        for (const llc_group& group : node.llc_groups) {
-            for (const cpu_core& core : group.cores) {
-                cpus += static_cast<std::uint32_t>(core.logicals.size());
-            }
-        }
-    }
-    if (topology.nodes.empty()) {
-        cpus = std::thread::hardware_concurrency();
-    }
+    const std::uint32_t cpus = logical_cpu_count(topology);
     return cpu_quota != 0 && cpu_quota < cpus ? cpu_quota : cpus;
 }
 

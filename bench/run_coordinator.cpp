@@ -387,29 +387,29 @@ run_result execute_run(const run_request& request, const run_environment& env) {
 
     run_shared& shared = *shared_owner;
     bool all_started = true;
+    // Said while the exception that gives the reason is still alive.
+    const auto cannot_start = [&](std::uint32_t i, const char* reason) {
+        all_started = false;
+        shared.stop.request_stop();
+        {
+            std::lock_guard lock(shared.console_lock);
+            *env.err << "could not start worker thread " << i << ": " << reason << std::endl;
+        }
+        // The workers that did start are let go at the first barrier phase:
+        // it no longer waits for this one, the ones after it, or worker 0,
+        // which is not run.
+        for (std::uint32_t missing = i; missing < p; ++missing) {
+            shared.barrier.arrive_and_drop();
+        }
+        shared.barrier.arrive_and_drop();
+    };
     for (std::uint32_t i = 1; i < p && all_started; ++i) {
-        const char* reason = nullptr;
         try {
             threads.push_back(env.start_thread([&shared, i] { run_worker_guarded(shared, i); }));
         } catch (const std::system_error& e) {
-            reason = e.what();
+            cannot_start(i, e.what());
         } catch (const std::bad_alloc&) {
-            reason = "not enough memory";
-        }
-        if (reason != nullptr) {
-            all_started = false;
-            shared.stop.request_stop();
-            {
-                std::lock_guard lock(shared.console_lock);
-                *env.err << "could not start worker thread " << i << ": " << reason << std::endl;
-            }
-            // The workers that did start are let go at the first barrier
-            // phase: it no longer waits for this one, the ones after it, or
-            // worker 0, which is not run.
-            for (std::uint32_t missing = i; missing < p; ++missing) {
-                shared.barrier.arrive_and_drop();
-            }
-            shared.barrier.arrive_and_drop();
+            cannot_start(i, "not enough memory");
         }
     }
     if (all_started) {

@@ -119,6 +119,21 @@ std::uint32_t core_count(const cpu_topology& topology) {
     return static_cast<std::uint32_t>(count);
 }
 
+std::uint32_t logical_cpu_count(const cpu_topology& topology) {
+    if (topology.nodes.empty()) {
+        return std::thread::hardware_concurrency();
+    }
+    std::size_t count = 0;
+    for (const numa_node& node : topology.nodes) {
+        for (const llc_group& group : node.llc_groups) {
+            for (const cpu_core& core : group.cores) {
+                count += core.logicals.size();
+            }
+        }
+    }
+    return static_cast<std::uint32_t>(count);
+}
+
 void print_topology(const cpu_topology& topology, std::ostream& out) {
     out << fmt::format("perf_level_count={}\n", topology.perf_level_count);
     for (const numa_node& node : topology.nodes) {

@@ -123,6 +123,10 @@ const cpu_topology& ensure_topology(topology_cache& cache);
 /// (which may itself be 0 when unknown).
 std::uint32_t core_count(const cpu_topology& topology);
 
+/// Number of hardware threads in the tree; without any node, the standard
+/// library's hardware concurrency instead (which may be 0 when unknown).
+std::uint32_t logical_cpu_count(const cpu_topology& topology);
+
 /// Prints the tree, one "\n"-ended line per node, cache group, core and
 /// hardware thread, after a "perf_level_count=" line.
 void print_topology(const cpu_topology& topology, std::ostream& out);

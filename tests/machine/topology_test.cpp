@@ -54,6 +54,7 @@ TEST(BuildTopology, OrdersNodesGroupsCoresAndNumbersLevels) {
         {.index = 1, .core_id = 1, .processor = 1, .group = 1}};
     EXPECT_EQ(cores[1].logicals, expected);
     EXPECT_EQ(core_count(topology), 4u);
+    EXPECT_EQ(logical_cpu_count(topology), 7u);
 }
 
 TEST(BuildTopology, CoreWithoutThreadsAndEmptyRecords) {
@@ -71,9 +72,11 @@ TEST(BuildTopology, CoreWithoutThreadsAndEmptyRecords) {
 
 TEST(CoreCount, FallsBackOnlyWithoutNodes) {
     EXPECT_EQ(core_count(cpu_topology{}), std::thread::hardware_concurrency());
+    EXPECT_EQ(logical_cpu_count(cpu_topology{}), std::thread::hardware_concurrency());
     cpu_topology coreless;
     coreless.nodes = {{.id = 0, .llc_groups = {{.id = 0, .cores = {}}}}};
     EXPECT_EQ(core_count(coreless), 0u);
+    EXPECT_EQ(logical_cpu_count(coreless), 0u);
 }
 
 TEST(ParseCpuList, RangesSinglesAndMalformedText) {
