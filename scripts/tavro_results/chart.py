@@ -196,10 +196,9 @@ def draw_chart(chart, ax, single):
         if s.invalid:
             ax.plot(s.invalid, [0] * len(s.invalid), "x", color=color or "tab:red", ms=9,
                     label="invalid sub-run" if single else None, zorder=3, clip_on=False)
-        if chart.variable == "threads" and chart.numeric and s.cores:
-            ax.axvline(s.cores, linestyle=":", color=color or "tab:gray", zorder=1,
-                       label=f"{s.cores} cores" + ("" if single else f" ({s.label})"))
         top = max([top] + [y for _, y in s.points])
+    if chart.variable == "threads" and chart.numeric:
+        mark_cores(ax, chart.series)
     marked = {s.cores for s in chart.series if s.cores} if chart.variable == "threads" else set()
     ticks = sorted(dict(chart.ticks + [(c, str(c)) for c in marked if chart.numeric]).items())
     ax.xaxis.set_major_locator(FixedLocator([x for x, _ in ticks]))
@@ -214,6 +213,20 @@ def draw_chart(chart, ax, single):
     ax.grid(True, alpha=0.3)
     ax.legend(loc="best", fontsize="small")
     ax.set_title(chart.title(single), fontsize="medium")
+
+
+def mark_cores(ax, series):
+    """A line at each core count the records know: in the colour of its one
+    series, grey when several series share it."""
+    counts = {}
+    for k, s in enumerate(series):
+        if s.cores:
+            counts.setdefault(s.cores, []).append((k, s.label))
+    for cores, owners in counts.items():
+        everyone = len(owners) == len(series)
+        color = "tab:gray" if len(owners) > 1 or len(series) == 1 else f"C{owners[0][0]}"
+        names = "" if everyone else " (" + ", ".join(label for _, label in owners) + ")"
+        ax.axvline(cores, linestyle=":", color=color, zorder=1, label=f"{cores} cores{names}")
 
 
 def draw(records, labels, path):

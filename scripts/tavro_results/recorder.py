@@ -110,8 +110,10 @@ def record_run(args):
                                   exit_code=code, date=date, context=machine,
                                   warnings=warnings, frequency=frequency)
     except InputError as error:
-        print(f"{args.prog}: no record written: tavro exited with {code} and its output "
-              f"is not complete: {error}", file=sys.stderr)
+        # tavro said why it failed; an output cut short of its results, or
+        # one without any, is no result either.
+        why = f"tavro exited with {code}" if code else f"tavro's output is not complete: {error}"
+        print(f"{args.prog}: no record written: {why}", file=sys.stderr)
         return code or 1
     path = args.output or default_name(date)
     record.write_record(made, path)

@@ -95,12 +95,15 @@ class ChartTest(unittest.TestCase):
         # One series per input, labelled as tavro-compare labels it; the
         # records' core counts are marked, the saved output knows none.
         self.assertEqual(labels, [
-            "Intel(R) Xeon(R) Processor", "2 cores (Intel(R) Xeon(R) Processor)", "AMD EPYC",
+            "Intel(R) Xeon(R) Processor", "AMD EPYC",
             "64-bit Arm test machine (context edited by hand)",
+            "2 cores (Intel(R) Xeon(R) Processor)",
             "8 cores (64-bit Arm test machine (context edited by hand))"])
         self.assertEqual([t.get_text() for t in threads.get_xticklabels()], ["1", "2", "8"])
         self.assertEqual(threads.get_title(),
                          "threads sweep \u2013 standing_wave, 128\u00b3 grid, 1 s, 2 sub-runs")
+        (same,) = figure_of("record_x86.json", "record_x86.json").axes
+        self.assertEqual(same.get_lines()[-1].get_label(), "2 cores")  # one line for both
         # Variables apart: a chart each.
         self.assertEqual(len(figure_of("record_x86.json", "size_invalid.txt").axes), 2)
         done = run_script(data("record_x86.json"), data("threads.txt"), "-o", self.path("c.png"))
