@@ -289,11 +289,11 @@ class Parser:
         sweep = self.sweep if self.sweep is not None else new_sweep()
         self.i = read_table(self.lines, self.i, sweep)
         rows = sweep["table"]
-        if self.readers:
-            if (self.total_runs != len(rows) * sweep["sub_runs"]
-                    or len(self.readers) != self.total_runs):
+        if sweep["planned_values"] is not None:
+            expected = len(rows) * sweep["sub_runs"]
+            if len(self.readers) != expected or self.readers and self.total_runs != expected:
                 raise InputError(f"the {sweep['variable']} results table does not match "
-                                 f"its {self.total_runs} runs")
+                                 f"the {len(self.readers)} runs before it")
             for reader in self.readers:
                 row, column = divmod(reader.run["number"] - 1, sweep["sub_runs"])
                 reader.run["sub_run"] = column + 1

@@ -79,7 +79,10 @@ def run_tavro(command):
                     echo.write(data)
                     echo.flush()
                 except OSError:
-                    echo = None  # a closed standard output ends the showing, not the run
+                    # A closed standard output ends the showing, not the run;
+                    # what is still buffered for it goes nowhere at exit.
+                    echo = None
+                    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         code = process.wait()
     # A signal's end reads as the shell shows it: 128 + the signal's number.
     return (code if code >= 0 else 128 - code), b"".join(chunks).decode("utf-8", "replace")

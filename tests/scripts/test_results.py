@@ -107,7 +107,7 @@ class OutputTest(unittest.TestCase):
                          "benchmarking... 1/1s            112.5 MGups  14 iterations")
 
     def test_incomplete_or_foreign_input_is_refused(self):
-        size = read("size_invalid.txt")
+        size, threads = read("size_invalid.txt"), read("threads.txt")
         table_start = size.index("!!HARNESS!!\n=====")
         first_row_end = size.index("\n", size.index(" 128 ", table_start)) + 1
         cases = {
@@ -121,6 +121,9 @@ class OutputTest(unittest.TestCase):
             "second sweep cut off": (size + size[:2000], "during run 1/6"),
             "table against runs": (size.replace("|   131.39", "|      ---"),
                                    "run 3 does not match its cell"),
+            "a run left out": (threads[: threads.index("\n!!HARNESS!! run 4/4")]
+                               + threads[threads.index("\n!!HARNESS!!\n====="):],
+                               "does not match the 3 runs before it"),
         }
         for name, (text, message) in cases.items():
             with self.subTest(name):
