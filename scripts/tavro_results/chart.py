@@ -251,9 +251,8 @@ def write_csv(records, labels, stream):
     score = lambda v: "" if v is None else f"{v:.2f}"
     for rec, label, number, sweep in sweeps:
         for row in sweep["table"]:
-            runs = [r for r in sweep["runs"] if r["value"] == row["value"]]
-            known = lambda key: record.common(r[key] for r in runs) or record.common(
-                r[key] for r in sweep["runs"])
+            runs = record.row_runs(sweep, row)
+            known = lambda key: record.row_setting(sweep, runs, key)
             padded = row["scores"] + [None] * (width - len(row["scores"]))
             out.writerow(
                 [label, cell(record.processor(rec)), cell(known("workload")),

@@ -33,16 +33,14 @@ def points(records, labels):
     for k, (rec, label) in enumerate(zip(records, labels)):
         for sweep in rec["result"]["sweeps"]:
             for row in sweep["table"]:
-                runs = [r for r in sweep["runs"] if r["value"] == row["value"]]
+                runs = record.row_runs(sweep, row)
                 rows.append({
                     "input_index": k, "input": label, "variable": sweep["variable"],
                     "value": row["value"],
                     "threads": record.common(r["threads"] for r in runs),
                     "grid": record.common(r["grid"] for r in runs),
-                    "workload": record.common(r["workload"] for r in runs)
-                    or record.common(r["workload"] for r in sweep["runs"]),
-                    "duration_s": record.common(r["duration_s"] for r in runs)
-                    or record.common(r["duration_s"] for r in sweep["runs"]),
+                    "workload": record.row_setting(sweep, runs, "workload"),
+                    "duration_s": record.row_setting(sweep, runs, "duration_s"),
                     "valid_runs": sum(s is not None for s in row["scores"]),
                     "sub_runs": len(row["scores"]),
                     "average": row["average"], "spread_percent": row["spread_percent"],

@@ -92,6 +92,17 @@ def common(values):
     return known.pop() if len(known) == 1 else None
 
 
+def row_runs(sweep, row):
+    """The runs of one row of a sweep's results table."""
+    return [run for run in sweep["runs"] if run["value"] == row["value"]]
+
+
+def row_setting(sweep, runs, key):
+    """What a row's runs printed alike, else what the whole sweep's runs
+    did: a run that stopped early printed less (no workload, no duration)."""
+    return common(r[key] for r in runs) or common(r[key] for r in sweep["runs"])
+
+
 def all_runs(record):
     return [run for sweep in record["result"]["sweeps"] for run in sweep["runs"]]
 

@@ -32,7 +32,8 @@ def parse_arguments(argv, prog):
         "run: its result, the machine's context and the frequencies during the run.",
     )
     parser.add_argument("-o", "--output", metavar="FILE",
-                        help="the record to write (default: tavro-HOST-DATE.json)")
+                        help="the record to write (default: tavro-HOST-DATE.json; with --from "
+                        "the saved output's name with .json)")
     parser.add_argument("--tavro", metavar="PATH",
                         help="the tavro to run (default: build/tavro, else tavro on PATH)")
     parser.add_argument("--from", dest="saved", metavar="FILE",
@@ -130,7 +131,11 @@ def record_saved(args):
     except InputError as error:
         source = "standard input" if args.saved == "-" else args.saved
         raise InputError(f"{source}: {error}") from None
-    record.write_record(made, args.output or default_name(record.now_utc()))
+    # By default the record sits beside the output: run.txt gives run.json
+    # (and never overwrites its input).
+    base, ext = os.path.splitext(args.saved)
+    name = None if args.saved == "-" else base + (".record.json" if ext == ".json" else ".json")
+    record.write_record(made, args.output or name or default_name(record.now_utc()))
     return 0
 
 

@@ -7,6 +7,7 @@ import csv
 import io
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -163,6 +164,10 @@ class RecordTest(unittest.TestCase):
             made = json.load(stream)
         self.assertEqual((made["source"], made["tavro"]["version"]), ("saved output", "1.2.0"))
         validator().validate(made)
+        # Without -o the record sits beside the output.
+        shutil.copy(os.path.join(DATA, "none.txt"), self.path("run.txt"))
+        self.assertEqual(run_tool("tavro-record", "--from", self.path("run.txt")).returncode, 0)
+        self.assertTrue(os.path.exists(self.path("run.json")))
         for name in ("truncated.txt", "record_x86.json"):
             with self.subTest(name):
                 done = run_tool("tavro-record", "--from", os.path.join(DATA, name),
