@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "machine/hwcap.h"
+
 namespace tavro {
 namespace {
 
@@ -141,6 +143,26 @@ TEST(CpuFeatureList, EveryNameAppearsOnceWhenEveryBitIsSet) {
     EXPECT_EQ(names.front(), "MMX");
     EXPECT_EQ(names[18], "AVX512F");
     EXPECT_EQ(names.back(), "UINTR");
+}
+
+TEST(HwcapList, KernelNamesInBitOrderInUpperCase) {
+    // A Neoverse-N1 core as Linux 6.1 reports it: hwcap 0x10119fff, no hwcap2.
+    EXPECT_EQ(format_hwcap_list(0x1011'9fff, 0),
+              "FP ASIMD EVTSTRM AES PMULL SHA1 SHA2 CRC32 ATOMICS FPHP ASIMDHP CPUID ASIMDRDM "
+              "LRCPC DCPOP ASIMDDP SSBS");
+    EXPECT_EQ(format_hwcap_list(0, 0), "");
+    // The second word follows the first; bits beyond the table are left out.
+    EXPECT_EQ(
+        format_hwcap_list(bit(22), 0b11 | (std::uint64_t{1} << 33) | (std::uint64_t{1} << 63)),
+        "SVE DCPODP SVE2 SVEEBF16");
+    std::istringstream all(format_hwcap_list(~0ull, ~0ull));
+    std::set<std::string> names;
+    std::size_t count = 0;
+    for (std::string word; all >> word; ++count) {
+        names.insert(word);
+    }
+    EXPECT_EQ(count, 66u);
+    EXPECT_EQ(names.size(), count);
 }
 
 TEST(IsaSupportCheck, AcceptsEveryVariantName) {
