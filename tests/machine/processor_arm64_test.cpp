@@ -1,5 +1,5 @@
-// 64-bit Arm only: the table against the kernel's header and the live
-// features against the kernel's list.
+// 64-bit Arm only: the feature table against the kernel's header, and the
+// live name and features against what the kernel reports.
 #include "machine/isa.h"
 
 #include <asm/hwcap.h>
@@ -8,9 +8,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "machine/arm_identity.h"
+#include "machine/cpu_identity.h"
 #include "machine/hwcap.h"
 
 namespace tavro {
@@ -64,6 +67,20 @@ TEST(CpuFeatureList, NamesWhatTheKernelReports) {
             EXPECT_EQ(listed.count(name), 1u) << "the kernel reports " << name << " but no entry";
         }
     }
+}
+
+TEST(CpuIdentity, ThisArmProcessorIsNamedByItsFirstCore) {
+    const cpu_identity identity = read_cpu_identity();
+    EXPECT_FALSE(identity.brand.empty());
+    EXPECT_EQ(identity.brand, read_cpu_brand());
+    EXPECT_EQ(identity.vendor, cpu_vendor::unknown);
+    const std::vector<midr_code> cores = read_sysfs_midrs("/sys");
+    if (!cores.empty()) {
+        EXPECT_EQ(identity.family, cores.front().implementer);
+        EXPECT_EQ(identity.model, cores.front().part);
+    }
+    // Linux on 64-bit Arm requires the floating-point and SIMD unit.
+    EXPECT_EQ(cpu_feature_list().rfind("FP ASIMD", 0), 0u) << cpu_feature_list();
 }
 
 }  // namespace
