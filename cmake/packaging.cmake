@@ -38,8 +38,16 @@ if(WIN32)
   set(CPACK_SYSTEM_NAME windows-x86_64)
 else()
   set(CPACK_GENERATOR DEB TGZ)
-  set(CPACK_SYSTEM_NAME linux-x86_64)
-  # tavro_<version>_amd64.deb, installed under /usr.
+  # tavro_<version>_amd64.deb or _arm64.deb, installed under /usr. The
+  # architecture is the one built for, which a cross build does not share
+  # with the host that packs it.
+  if(TAVRO_ARCH STREQUAL arm64)
+    set(CPACK_SYSTEM_NAME linux-aarch64)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  else()
+    set(CPACK_SYSTEM_NAME linux-x86_64)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  endif()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

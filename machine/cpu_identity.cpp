@@ -51,12 +51,4 @@ cpu_identity decode_cpu_identity(const cpuid_snapshot& regs) {
     return identity;
 }
 
-std::string read_cpu_brand() {
-    return decode_cpu_brand(read_cpuid_snapshot());
-}
-
-cpu_identity read_cpu_identity() {
-    return decode_cpu_identity(read_cpuid_snapshot());
-}
-
 }  // namespace tavro

@@ -13,13 +13,16 @@ enum class cpu_vendor : std::uint32_t { intel = 0, amd = 1, unknown = 2 };
 
 /// What the timer compliance rule needs to know about the processor.
 struct cpu_identity {
-    /// The brand string as the processor stores it, blanks included.
+    /// x86: the brand string as the processor stores it, blanks included.
+    /// 64-bit Arm: the firmware's processor version, else the name made from
+    /// the cores' identification registers (machine/arm_identity.h).
     std::string brand;
     cpu_vendor vendor = cpu_vendor::unknown;
-    /// The base family field of CPUID leaf 1 (bits 8..11), without the
-    /// extended family.
+    /// x86: the base family field of CPUID leaf 1 (bits 8..11), without the
+    /// extended family. 64-bit Arm: the implementer code of the first CPU.
     std::uint32_t family = 0;
-    /// (extended model << 4) | model, from bits 16..19 and 4..7 of leaf 1 EAX.
+    /// x86: (extended model << 4) | model, from bits 16..19 and 4..7 of leaf
+    /// 1 EAX. 64-bit Arm: the part number of the first CPU.
     std::uint32_t model = 0;
 };
 
@@ -34,7 +37,9 @@ cpu_vendor vendor_from_brand(std::string_view brand);
 /// Brand, vendor, family and model from captured CPUID registers.
 cpu_identity decode_cpu_identity(const cpuid_snapshot& regs);
 
-/// The brand string of the processor this runs on.
+/// The brand string of the processor this runs on; never empty on 64-bit
+/// Arm. Read by this architecture's file (cpu_identity_x86.cpp,
+/// cpu_identity_arm64.cpp).
 std::string read_cpu_brand();
 
 /// The identity of the processor this runs on.

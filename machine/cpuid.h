@@ -16,6 +16,10 @@ struct cpuid_regs {
     friend bool operator==(const cpuid_regs&, const cpuid_regs&) = default;
 };
 
+// The readers of the processor (cpuid, xgetbv0, read_tsc and
+// read_cpuid_snapshot) exist in x86 builds only (cpuid_x86.cpp); the
+// snapshot and the decoders that take it build and are tested everywhere.
+
 /// Executes CPUID with the given leaf and sub-leaf on the calling processor.
 /// A leaf above the processor's highest one returns whatever the processor
 /// returns for it; callers check the highest leaf first.

@@ -209,10 +209,6 @@ cpu_features decode_cpu_features(const cpuid_snapshot& regs) {
     return features;
 }
 
-cpu_features read_cpu_features() {
-    return decode_cpu_features(read_cpuid_snapshot());
-}
-
 std::string format_cpu_feature_list(const cpu_features& features) {
     const bool avx10 = features.has(cpu_feature::avx10);
     std::string list;
@@ -228,10 +224,6 @@ std::string format_cpu_feature_list(const cpu_features& features) {
                                               : std::string(feature_table[i].name);
     }
     return list;
-}
-
-std::string cpu_feature_list() {
-    return format_cpu_feature_list(read_cpu_features());
 }
 
 error_text isa_support_check(std::string_view /*name*/) {

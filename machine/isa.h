@@ -100,7 +100,7 @@ struct cpu_features {
 /// leaves above the highest reported leaf leave their flags false.
 cpu_features decode_cpu_features(const cpuid_snapshot& regs);
 
-/// The features of the processor this runs on.
+/// The features of the processor this runs on (x86 builds only).
 cpu_features read_cpu_features();
 
 /// The names of the set features in table order, separated by single blanks.
@@ -108,7 +108,11 @@ cpu_features read_cpu_features();
 /// AVX-512 names.
 std::string format_cpu_feature_list(const cpu_features& features);
 
-/// format_cpu_feature_list of read_cpu_features().
+/// The instruction-set extensions of the processor this runs on, as one
+/// line of names separated by single blanks: on x86 format_cpu_feature_list
+/// of read_cpu_features(), on 64-bit Arm the kernel's names of the hardware
+/// capabilities (machine/hwcap.h). Read by this architecture's file
+/// (isa_x86.cpp, isa_arm64.cpp).
 std::string cpu_feature_list();
 
 /// Whether the instruction-set variant can run here. Every variant name runs

@@ -121,27 +121,63 @@ std::map<std::uint32_t, std::uint32_t> read_nodes(const fs::path& node_dir) {
     return node_of;
 }
 
-std::optional<cpu_list> read_l3_sharing(const fs::path& cpu_dir, std::uint32_t cpu) {
+// The CPUs sharing `cpu`'s cache of the given level; nothing when it has none.
+std::optional<cpu_list> read_cache_sharing(const fs::path& cpu_dir, std::uint32_t cpu,
+                                           std::uint32_t level) {
     for (const auto& [index, path] : numbered_entries(cpu_path(cpu_dir, cpu) / "cache", "index")) {
-        if (read_number_file<std::uint32_t>(path / "level") == 3u) {
+        if (read_number_file<std::uint32_t>(path / "level") == level) {
             return read_cpu_list(path / "shared_cpu_list");
         }
     }
     return std::nullopt;
 }
 
-// Level-3 groups are found through every online CPU, not only the allowed
-// ones, so a group keeps its number when the process is restricted.
-std::map<std::uint32_t, std::uint32_t> read_l3_groups(const fs::path& cpu_dir,
-                                                      const cpu_list& online) {
-    std::set<cpu_list> groups;  // ordered by first CPU
+// Without a level-3 cache, 64-bit Arm machines are grouped by the outermost
+// cache that several CPUs share (a cluster's level 2), else by the cluster
+// the kernel reports.
+std::optional<cpu_list> read_fallback_sharing(const fs::path& cpu_dir, std::uint32_t cpu) {
+    std::uint32_t best_level = 0;
+    std::optional<cpu_list> best;
+    for (const auto& [index, path] : numbered_entries(cpu_path(cpu_dir, cpu) / "cache", "index")) {
+        const auto level = read_number_file<std::uint32_t>(path / "level");
+        auto sharing = read_cpu_list(path / "shared_cpu_list");
+        if (level && *level > best_level && sharing && sharing->size() > 1) {
+            best_level = *level;
+            best = std::move(sharing);
+        }
+    }
+    return best ? best : read_cpu_list(cpu_path(cpu_dir, cpu) / "topology/cluster_cpus_list");
+}
+
+// The CPUs that share a cache with each online CPU, by `sharing_of_cpu`;
+// CPUs without one are left out.
+template <class Reader>
+std::map<std::uint32_t, cpu_list> read_sharing(const cpu_list& online, Reader sharing_of_cpu) {
     std::map<std::uint32_t, cpu_list> sharing_of;
     for (const std::uint32_t cpu : online) {
-        auto sharing = read_l3_sharing(cpu_dir, cpu);
+        auto sharing = sharing_of_cpu(cpu);
         if (sharing && !sharing->empty()) {
-            groups.insert(*sharing);
             sharing_of.emplace(cpu, std::move(*sharing));
         }
+    }
+    return sharing_of;
+}
+
+// Cache groups are found through every online CPU, not only the allowed
+// ones, so a group keeps its number when the process is restricted. Groups
+// are numbered in the order of their first CPU.
+std::map<std::uint32_t, std::uint32_t> read_llc_groups(const fs::path& cpu_dir,
+                                                       const cpu_list& online,
+                                                       llc_fallback fallback) {
+    auto sharing_of = read_sharing(
+        online, [&](std::uint32_t cpu) { return read_cache_sharing(cpu_dir, cpu, 3); });
+    if (sharing_of.empty() && fallback == llc_fallback::shared_cache_or_cluster) {
+        sharing_of = read_sharing(
+            online, [&](std::uint32_t cpu) { return read_fallback_sharing(cpu_dir, cpu); });
+    }
+    std::set<cpu_list> groups;  // ordered by first CPU
+    for (const auto& [cpu, sharing] : sharing_of) {
+        groups.insert(sharing);
     }
     std::map<std::uint32_t, std::uint32_t> llc_of;
     for (const auto& [cpu, sharing] : sharing_of) {
@@ -160,7 +196,8 @@ std::optional<std::uint32_t> find(const std::map<std::uint32_t, std::uint32_t>& 
 }  // namespace
 
 topology_records read_sysfs_topology(const fs::path& root,
-                                     std::span<const std::uint32_t> allowed_cpus) {
+                                     std::span<const std::uint32_t> allowed_cpus,
+                                     llc_fallback fallback) {
     const fs::path cpu_dir = root / "devices/system/cpu";
     const auto online = read_cpu_list(cpu_dir / "online");
     if (!online) {
@@ -186,7 +223,7 @@ topology_records read_sysfs_topology(const fs::path& root,
         records.cores.push_back(std::move(core));
     }
     const auto node_of = read_nodes(root / "devices/system/node");
-    const auto llc_of = read_l3_groups(cpu_dir, *online);
+    const auto llc_of = read_llc_groups(cpu_dir, *online, fallback);
     for (const std::uint32_t cpu : cpus) {
         records.processors.push_back({.cpu = {.group = 0, .processor = cpu},
                                       .node = find(node_of, cpu),

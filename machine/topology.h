@@ -37,7 +37,7 @@ struct cpu_core {
 };
 
 /// The cores that share one level-3 cache (or all cores of a node when
-/// there is none).
+/// there is none; on 64-bit Arm, the cores of a shared cache or cluster).
 struct llc_group {
     /// Position of the level-3 cache in the system's enumeration; 0 without one.
     std::uint32_t id = 0;
@@ -140,11 +140,27 @@ std::optional<std::vector<std::uint32_t>> parse_cpu_list(std::string_view text);
 /// machine, it bounds the memory a corrupt CPU list can claim.
 inline constexpr std::uint32_t max_cpu_number = 65535;
 
+/// How a sysfs tree that lists no level-3 cache groups its cores.
+enum class llc_fallback : std::uint8_t {
+    /// All cores in cache group 0 of their node (x86).
+    none,
+    /// Each CPU by the highest-level cache it shares with other CPUs, else
+    /// by its cluster (`topology/cluster_cpus_list`): 64-bit Arm, whose
+    /// clusters often share a level 2 and no level 3.
+    shared_cache_or_cluster,
+};
+
+/// This architecture's rule (llc_rule_x86.cpp, llc_rule_arm64.cpp).
+llc_fallback native_llc_fallback();
+
 /// Reads the records from a sysfs tree at `root` ("/sys" on a live system).
-/// Only CPUs that are online and listed in `allowed_cpus` take part.
+/// Only CPUs that are online and listed in `allowed_cpus` take part. The
+/// cache group of a CPU is its level-3 cache when any CPU lists one, else
+/// as `fallback` says; groups are numbered in the order of their first CPU.
 /// Returns no core when the online list cannot be read.
 topology_records read_sysfs_topology(const std::filesystem::path& root,
-                                     std::span<const std::uint32_t> allowed_cpus);
+                                     std::span<const std::uint32_t> allowed_cpus,
+                                     llc_fallback fallback = llc_fallback::none);
 
 /// The CPUs the process was allowed to run on when it started, ascending;
 /// empty when the system would not say. Captured before `main` runs, so

@@ -45,7 +45,8 @@ const std::vector<std::uint32_t>& startup_allowed_cpus() {
 }
 
 cpu_topology detect_topology() {
-    return build_topology(read_sysfs_topology("/sys", startup_allowed_cpus()));
+    return build_topology(
+        read_sysfs_topology("/sys", startup_allowed_cpus(), native_llc_fallback()));
 }
 
 }  // namespace tavro

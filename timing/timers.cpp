@@ -1,5 +1,6 @@
 #include "timing/timers.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -7,8 +8,8 @@ namespace tavro {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> source_names = {"unknown", "TSC", "iTSC", "HPET",
-                                                          "ACPI",    "PIT", "RTC"};
+constexpr std::array<std::string_view, 8> source_names = {
+    "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC", "generic timer"};
 
 constexpr std::int64_t hpet_hz = 14'318'180;
 constexpr std::int64_t acpi_pm_hz = 3'579'545;
@@ -76,10 +77,6 @@ tsc_info decode_tsc_info(const cpuid_snapshot& regs) {
     return info;
 }
 
-tsc_info read_tsc_info() {
-    return decode_tsc_info(read_cpuid_snapshot());
-}
-
 timer_source classify_timer_source(std::int64_t hz, const tsc_info& tsc) {
     if (hz == 1'193'182) {
         return timer_source::pit;
@@ -124,6 +121,19 @@ std::int64_t clocksource_hz(std::string_view name, std::int64_t tsc_hz, std::int
         return tick_hz;
     }
     return nanosecond_hz;
+}
+
+timer_info arm64_clocksource_timer(std::string_view clocksource, std::uint64_t cntfrq_hz,
+                                   std::int64_t tick_hz) {
+    constexpr auto largest = std::uint64_t{std::numeric_limits<std::int64_t>::max()};
+    timer_info info;
+    info.underlying_hz = static_cast<std::int64_t>(std::min(cntfrq_hz, largest));
+    if (clocksource == "arch_sys_counter") {
+        info.source = timer_source::generic_timer;
+    } else if (clocksource == "jiffies" || clocksource == "refined-jiffies") {
+        info.underlying_hz = tick_hz;
+    }
+    return info;
 }
 
 std::int64_t tick_hz_from_resolution(std::int64_t resolution_ns) {

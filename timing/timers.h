@@ -17,10 +17,11 @@ enum class timer_source : std::uint8_t {
     acpi = 4,
     pit = 5,
     rtc = 6,
+    generic_timer = 7,  ///< the 64-bit Arm architected generic timer
 };
 
-/// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT" or "RTC"; codes above 6
-/// give "unknown".
+/// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC" or "generic
+/// timer"; codes above 7 give "unknown".
 std::string_view timer_source_name(timer_source source);
 
 /// What is known about one clock.
@@ -32,7 +33,8 @@ struct timer_info {
     timer_source source = timer_source::unknown;
 };
 
-/// The time-stamp counter as the processor describes it.
+/// The time-stamp counter as the processor describes it; on 64-bit Arm the
+/// generic timer's counter, invariant by architecture, at CNTFRQ_EL0.
 struct tsc_info {
     bool invariant = false;
     /// Nominal counter frequency in Hz; 0 when the processor does not tell.
@@ -46,7 +48,8 @@ struct tsc_info {
 /// from leaf 0x15 when all three are known, else leaf 0x16's base MHz.
 tsc_info decode_tsc_info(const cpuid_snapshot& regs);
 
-/// The tsc_info of the processor this runs on.
+/// The tsc_info of the processor this runs on. Read by this architecture's
+/// file (counter_x86.cpp: CPUID; counter_arm64.cpp: CNTFRQ_EL0).
 tsc_info read_tsc_info();
 
 /// Names the source of a counter running at hz counts per second, given what
@@ -57,6 +60,19 @@ timer_source classify_timer_source(std::int64_t hz, const tsc_info& tsc);
 /// "acpi_pm" their fixed crystals, "jiffies" and "refined-jiffies" tick_hz,
 /// and any other source (paravirtual clocks) the nanosecond rate 1e9.
 std::int64_t clocksource_hz(std::string_view name, std::int64_t tsc_hz, std::int64_t tick_hz);
+
+/// The underlying rate and source of the Linux monotonic clock when the
+/// kernel keeps time with `clocksource` (its current clock source, "" when
+/// unknown); report_hz is left 0. Decided by this architecture's file
+/// (clocksource_x86.cpp, clocksource_arm64.cpp).
+timer_info linux_clocksource_timer(std::string_view clocksource, std::int64_t tick_hz);
+
+/// The 64-bit Arm answer of linux_clocksource_timer: "arch_sys_counter" is
+/// the generic timer at `cntfrq_hz`; "jiffies" and "refined-jiffies" run at
+/// tick_hz; any other name (under an emulator, the host's) is an unknown
+/// source, shown at `cntfrq_hz`. Never an x86 source.
+timer_info arm64_clocksource_timer(std::string_view clocksource, std::uint64_t cntfrq_hz,
+                                   std::int64_t tick_hz);
 
 /// The tick rate of a clock with the given resolution in nanoseconds; 0 when
 /// the resolution is 0 or negative (unknown).

@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <fstream>
-#include <limits>
 #include <string>
 
 namespace tavro {
@@ -34,30 +33,6 @@ std::int64_t coarse_resolution_ns() {
     return to_nanoseconds(resolution);
 }
 
-// The time-stamp counter's rate measured against the monotonic clock over
-// about 10 ms, for processors that do not state their counter frequency.
-std::int64_t measure_tsc_hz() {
-    const std::int64_t start_ns = fast_timer::now();
-    const std::uint64_t start_ticks = read_tsc();
-    const timespec pause{0, 10'000'000};
-    nanosleep(&pause, nullptr);
-    const std::int64_t end_ns = fast_timer::now();
-    const std::uint64_t end_ticks = read_tsc();
-    if (end_ns <= start_ns || end_ticks <= start_ticks) {
-        return 0;
-    }
-    const double hz =
-        static_cast<double>(end_ticks - start_ticks) * 1e9 / static_cast<double>(end_ns - start_ns);
-    return static_cast<std::int64_t>(hz + 0.5);
-}
-
-std::int64_t tsc_rate(const tsc_info& tsc) {
-    if (tsc.tsc_hz != 0 && tsc.tsc_hz <= std::uint64_t{std::numeric_limits<std::int64_t>::max()}) {
-        return static_cast<std::int64_t>(tsc.tsc_hz);
-    }
-    return measure_tsc_hz();
-}
-
 }  // namespace
 
 std::int64_t fast_timer::now() {
@@ -67,14 +42,9 @@ std::int64_t fast_timer::now() {
 }
 
 timer_info fast_timer::info() {
-    const tsc_info tsc = read_tsc_info();
-    const std::string source = current_clocksource();
-    const std::int64_t tsc_hz = source == "tsc" ? tsc_rate(tsc) : 0;
     const std::int64_t tick_hz = tick_hz_from_resolution(coarse_resolution_ns());
-    timer_info info;
+    timer_info info = linux_clocksource_timer(current_clocksource(), tick_hz);
     info.report_hz = nanoseconds_per_second;
-    info.underlying_hz = clocksource_hz(source, tsc_hz, tick_hz);
-    info.source = classify_timer_source(info.underlying_hz, tsc);
     return info;
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "program_launcher.h"
 #include "tests/cli/run_program.h"
 
 namespace tavro::testing {
@@ -31,10 +32,19 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+// The program itself, or in a cross build the emulator that runs it.
 program_result run(const std::vector<std::string>& arguments,
                    input_mode input = input_mode::dev_null,
                    output_mode output = output_mode::captured) {
-    program_result result = run_program(binary, arguments, input, output);
+    std::string path = binary;
+    std::vector<std::string> words;
+    if (!program_launcher.empty()) {
+        path = program_launcher.front();
+        words.assign(program_launcher.begin() + 1, program_launcher.end());
+        words.push_back(binary);
+    }
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    program_result result = run_program(path, words, input, output);
     EXPECT_EQ(result.spawn_error, "");
     EXPECT_FALSE(result.timed_out);
     return result;

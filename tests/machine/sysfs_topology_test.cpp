@@ -126,6 +126,42 @@ TEST(SysfsTopology, NoLevelThreeCacheCapacityClassesAndOfflineCpu) {
               "|  |  |--logical idx=0 os=3\n");
 }
 
+TEST(SysfsTopology, ArmCoresWithoutLevelThreeGroupBySharedCacheOrCluster) {
+    const auto arm_rule = [](const std::string& machine) {
+        const std::vector<std::uint32_t> allowed = {0, 1, 2, 3, 4, 5, 6, 7};
+        return build_topology(read_sysfs_topology(fake_sysfs(machine), allowed,
+                                                  llc_fallback::shared_cache_or_cluster));
+    };
+    // Two clusters of private caches: little cores (capacity 446) first in
+    // CPU order, the big ones (1024) the faster level.
+    cpu_topology topology = arm_rule("arm_clusters");
+    EXPECT_EQ(topology.perf_level_count, 2u);
+    ASSERT_EQ(topology.nodes.size(), 1u);
+    ASSERT_EQ(topology.nodes[0].llc_groups.size(), 2u);
+    for (std::uint32_t g = 0; g < 2; ++g) {
+        const llc_group& group = topology.nodes[0].llc_groups[g];
+        EXPECT_EQ(group.id, g);
+        EXPECT_EQ(core_ids(group),
+                  (std::vector<std::uint32_t>{4 * g, 4 * g + 1, 4 * g + 2, 4 * g + 3}));
+        for (const cpu_core& core : group.cores) {
+            EXPECT_EQ(core.perf_level, 1 - g) << core.id;
+        }
+    }
+    EXPECT_EQ(core_count(topology), 8u);
+
+    // A level 2 shared by pairs of cores wins over the cluster.
+    topology = arm_rule("no_l3");
+    ASSERT_EQ(topology.nodes.size(), 1u);
+    ASSERT_EQ(topology.nodes[0].llc_groups.size(), 2u);
+    EXPECT_EQ(core_ids(topology.nodes[0].llc_groups[0]), (std::vector<std::uint32_t>{0, 1}));
+    EXPECT_EQ(core_ids(topology.nodes[0].llc_groups[1]), (std::vector<std::uint32_t>{2, 3}));
+
+    // x86 keeps every core in one group without a level 3, and a level 3
+    // decides on Arm as well.
+    EXPECT_EQ(fake_topology("arm_clusters").nodes[0].llc_groups.size(), 1u);
+    EXPECT_EQ(arm_rule("smt4"), fake_topology("smt4"));
+}
+
 TEST(SysfsTopology, RestrictedAllowedSet) {
     // Unsorted, repeated and offline numbers in the allowed set are harmless.
     const std::vector<std::uint32_t> allowed = {6, 1, 99, 4, 5, 3, 1};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -39,8 +40,20 @@ TEST(SoftGaussian, EnergyBalanceHoldsAtEveryStepWithTheSameBitsOnEveryBuild) {
         ASSERT_EQ(w.check_step(n), std::nullopt) << "step " << n;
     }
     EXPECT_EQ(w.validate(1501), std::nullopt);
-    EXPECT_EQ(bits_of(w.energy_acc()), "3f0b87e854a7236f") << "energy account";
-    EXPECT_EQ(bits_of(total_energy(w.grid())), "3f021f6b24a2cc52") << "grid energy";
+    // Should the energies ever differ, the messages say whether the bits of
+    // the library's exp, on which the pulse rests, moved as well. (They may
+    // move alone: MinGW's exp differs in a few far tails of the pulse that
+    // leave the energies as they are.)
+    std::uint64_t pulse_bits = 0;
+    for (std::uint64_t n = 0; n <= 1500; ++n) {
+        const double t = static_cast<double>(n);
+        pulse_bits +=
+            std::bit_cast<std::uint64_t>(std::exp(std::pow((t - 20.0) / 5.0, 2.0) * -0.5));
+    }
+    const std::string exp_note =
+        pulse_bits == 0x72c8'0fc8'e151'2fc2u ? "" : "; the pulse's std::exp gives other bits too";
+    EXPECT_EQ(bits_of(w.energy_acc()), "3f0b87e854a7236f") << "energy account" << exp_note;
+    EXPECT_EQ(bits_of(total_energy(w.grid())), "3f021f6b24a2cc52") << "grid energy" << exp_note;
 }
 
 TEST(SoftGaussian, PulseEntersTheCentreCells) {

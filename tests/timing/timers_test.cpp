@@ -70,7 +70,8 @@ TEST(TimerSourceName, NamesEveryCodeAndUnknownBeyond) {
     EXPECT_EQ(timer_source_name(timer_source::acpi), "ACPI");
     EXPECT_EQ(timer_source_name(timer_source::pit), "PIT");
     EXPECT_EQ(timer_source_name(timer_source::rtc), "RTC");
-    EXPECT_EQ(timer_source_name(static_cast<timer_source>(7)), "unknown");
+    EXPECT_EQ(timer_source_name(timer_source::generic_timer), "generic timer");
+    EXPECT_EQ(timer_source_name(static_cast<timer_source>(8)), "unknown");
     EXPECT_EQ(timer_source_name(static_cast<timer_source>(255)), "unknown");
 }
 
@@ -147,6 +148,23 @@ TEST(ClocksourceRate, EachKernelSourceMapsToItsHardwareRate) {
     EXPECT_EQ(classify_timer_source(clocksource_hz("acpi_pm", 0, 0), {}), timer_source::acpi);
     EXPECT_EQ(classify_timer_source(clocksource_hz("xen", 0, 0), invariant_unknown_rate),
               timer_source::itsc);
+}
+
+TEST(ClocksourceRate, ArmNamesOnlyTheGenericTimer) {
+    const auto timer = [](std::string_view name) {
+        return arm64_clocksource_timer(name, 62'500'000, 250);
+    };
+    EXPECT_EQ(timer("arch_sys_counter").source, timer_source::generic_timer);
+    EXPECT_EQ(timer("arch_sys_counter").underlying_hz, 62'500'000);
+    EXPECT_EQ(timer("jiffies").underlying_hz, 250);
+    EXPECT_EQ(timer("refined-jiffies").underlying_hz, 250);
+    // Under an emulator the clock source is the host's: never an x86 name.
+    for (const std::string_view name : {"tsc", "hpet", "acpi_pm", "kvm-clock", "jiffies", ""}) {
+        EXPECT_EQ(timer(name).source, timer_source::unknown) << name;
+    }
+    EXPECT_EQ(timer("tsc").underlying_hz, 62'500'000);
+    EXPECT_EQ(arm64_clocksource_timer("arch_sys_counter", ~std::uint64_t{0}, 0).underlying_hz,
+              int64_max);
 }
 
 TEST(TickRate, FromResolutionNeverDividesByZero) {

@@ -1,6 +1,6 @@
-# {fmt} and GoogleTest for the Windows cross build, made from the Debian
-# packages the Linux build uses (libfmt-dev, libgtest-dev): there are no
-# MinGW builds of them to link against.
+# {fmt} and GoogleTest for the cross builds (Windows, 64-bit Arm), made from
+# the build host's Debian packages (libfmt-dev, libgtest-dev): there are no
+# MinGW or arm64 builds of them on the host to link against.
 
 # {fmt}: a copy of its headers alone (copying keeps the host's other headers
 # out of the include path), with the compiled part built once in one source.
