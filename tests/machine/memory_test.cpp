@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -157,8 +158,18 @@ TEST(GridMemoryLedger, CountsConcurrentClaimsExactly) {
 }
 
 // The VmFlags of the mapping at `address` in /proc/self/smaps; nothing
-// where the system has no such file.
+// where the system has no such file, or where the kernel runs another
+// program for this one (a user-mode emulator, whose own account of the
+// mappings that file then is).
 std::optional<std::string> mapping_flags(const void* address) {
+    std::error_code error;
+    const std::string exe =
+        std::filesystem::read_symlink("/proc/self/exe", error).filename().string();
+    std::string comm = read_file("/proc/self/comm");
+    comm = comm.substr(0, comm.find('\n'));
+    if (error || comm.empty() || exe.substr(0, comm.size()) != comm) {
+        return std::nullopt;
+    }
     std::ifstream smaps("/proc/self/smaps");
     const auto at = reinterpret_cast<std::uintptr_t>(address);
     bool inside = false;
