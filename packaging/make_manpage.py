@@ -7,9 +7,10 @@
 readme: tavro's own page, made from the README so that the two never
 disagree: the text before the first section is the DESCRIPTION, and the
 sections of README_SECTIONS follow under their manual headings. Only the
-Markdown the README uses is understood: paragraphs, indented code blocks
-(the Options block becomes the option list), pipe tables, "- " lists and
-inline `code`, **bold** and [links](...); a missing section is an error.
+Markdown the README uses is understood: paragraphs, "### " headings,
+indented code blocks (the Options block becomes the option list), pipe
+tables, "- " and "1. " lists and inline `code`, **bold** and [links](...);
+a missing section is an error.
 
 tool: a companion tool's page, made from its argparse --help: the usage
 line as the synopsis (with the tool's installed NAME), the description and
@@ -40,6 +41,8 @@ LINK_RE = re.compile(r"\[([^\]]*)\]\([^)]*\)")
 # An option line of the README's Options block: the names (and the value),
 # two or more blanks, the description.
 OPTION_LINE_RE = re.compile(r"^ {4}(-\S.*?) {2,}(\S.*)$")
+# The first line of a list item: "- " or "1. ".
+ITEM_RE = re.compile(r"^(-|\d+\.) ")
 # An argument line of argparse's help: two blanks, the invocation, then the
 # help after two or more blanks or on the next lines.
 ARGUMENT_LINE_RE = re.compile(r"^  (\S.*?)(?: {2,}(\S.*))?$")
@@ -150,26 +153,33 @@ def table(block):
     return out
 
 
-def bullet_list(block):
+def item_list(block):
+    """A "- " or "1. " list as indented paragraphs with their marks."""
     items = []
     for line in block:
-        if line.startswith("- "):
-            items.append(line[2:].strip())
+        match = ITEM_RE.match(line)
+        if match:
+            mark = "\\(bu" if match.group(1) == "-" else match.group(1)
+            items.append([mark, line[match.end():].strip()])
         else:
-            items[-1] += " " + line.strip()
+            items[-1][1] += " " + line.strip()
     out = []
-    for item in items:
-        out += [".IP \\(bu 2", text_line(inline(item))]
+    for mark, item in items:
+        out += [f".IP {mark} 4", text_line(inline(item))]
     return out
 
 
 def markdown_block(block):
+    if not block:
+        return []
     if all(line.startswith("    ") for line in block):
         return option_list(block) or code_block(block)
     if block[0].startswith("|"):
         return table(block)
-    if block[0].startswith("- "):
-        return bullet_list(block)
+    if ITEM_RE.match(block[0]):
+        return item_list(block)
+    if block[0].startswith("### "):
+        return [".SS " + roff_text(block[0][4:].strip())] + markdown_block(block[1:])
     if block[0].startswith("!["):
         return []  # pictures stay in the README
     return [".PP", text_line(inline(" ".join(line.strip() for line in block)))]
