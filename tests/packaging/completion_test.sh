@@ -4,12 +4,15 @@
 # program's help, the values offered are those that the program accepts,
 # and an option already given is not offered again.
 #
-# usage: completion_test.sh TAVRO COMPLETION_FILE
+# usage: completion_test.sh COMPLETION_FILE TAVRO [ARGUMENT...]
+#   (TAVRO ARGUMENT... is how to start the program: an emulator's command
+#   line in a cross build)
 set -euo pipefail
 
-tavro=$1
 # shellcheck source=/dev/null
-source "$2"
+source "$1"
+shift
+tavro=("$@")
 function=$(complete -p tavro | sed -n 's/.* -F \([^ ]*\) .*/\1/p')
 [ -n "$function" ] || {
   echo "the completion registers no function for tavro: $(complete -p tavro)" >&2
@@ -43,7 +46,7 @@ expect() {
   fi
 }
 
-help=$("$tavro" --help)
+help=$("${tavro[@]}" --help)
 # The option lines of the help: "  -n, --numthreads <numthreads>  ...".
 names=$(sed -n 's/^  \(-[^ ].*\)$/\1/p' <<<"$help" | sed 's/ <.*//; s/  .*//' | one_a_line)
 long_names=$(grep -- '^--' <<<"$names")
@@ -55,7 +58,7 @@ long_names=$(grep -- '^--' <<<"$names")
 sizes=$(sed -n 's/.*Grid size, one of \[\([^]]*\)\].*/\1/p' <<<"$help" | one_a_line)
 workloads=$(sed -n 's/.*comparable), one of \[\([^]]*\)\].*/\1/p' <<<"$help" | one_a_line)
 choices() {
-  "$tavro" "$1" '?' 2>&1 | sed -n 's/.*Allowed values are: //p' | one_a_line
+  "${tavro[@]}" "$1" '?' 2>&1 | sed -n 's/.*Allowed values are: //p' | one_a_line
 }
 
 expect "tavro --" "$long_names" "$(complete_words tavro --)"

@@ -3,7 +3,8 @@
 # section of its manual page, and man renders the page without a warning
 # (as lintian checks it) when man is installed.
 #
-# usage: manpage_test.sh PAGE PROGRAM [ARGUMENT...]   (runs PROGRAM ARGUMENT... --help)
+# usage: manpage_test.sh PAGE PROGRAM [ARGUMENT...]   (runs PROGRAM ARGUMENT... --help;
+#   PROGRAM may be an emulator or an interpreter)
 set -euo pipefail
 
 page=$1
