@@ -7,7 +7,7 @@
 #include "bench/driver.h"
 #include "console/banner.h"
 #include "harness/harness_runner.h"
-#include "machine/topology.h"
+#include "machine/topology/topology.h"
 #include "solver/workload.h"
 #include "timing/timer_report.h"
 

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "bench/bench_config.h"
-#include "machine/memory.h"
-#include "machine/system_limits.h"
+#include "machine/memory/memory.h"
+#include "machine/memory/system_limits.h"
 
 namespace tavro {
 

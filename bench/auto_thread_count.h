@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "machine/topology.h"
+#include "machine/topology/topology.h"
 
 namespace tavro {
 

@@ -4,9 +4,9 @@
 
 #include "bench/auto_thread_count.h"
 #include "bench/report.h"
-#include "machine/cpu_identity.h"
-#include "machine/memory.h"
-#include "machine/system_limits.h"
+#include "machine/cpu/cpu_identity.h"
+#include "machine/memory/memory.h"
+#include "machine/memory/system_limits.h"
 
 namespace tavro {
 

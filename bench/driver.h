@@ -4,7 +4,7 @@
 
 #include "bench/bench_config.h"
 #include "bench/run_coordinator.h"
-#include "machine/topology.h"
+#include "machine/topology/topology.h"
 
 namespace tavro {
 

@@ -9,7 +9,7 @@
 
 #include "bench/run_result.h"
 #include "machine/error_text.h"
-#include "machine/placement.h"
+#include "machine/topology/placement.h"
 #include "solver/workload.h"
 #include "timing/timers.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "bench/bench_config.h"
-#include "machine/memory.h"
-#include "machine/topology.h"
+#include "machine/memory/memory.h"
+#include "machine/topology/topology.h"
 
 namespace tavro {
 

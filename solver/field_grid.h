@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "machine/memory.h"
+#include "machine/memory/memory.h"
 
 namespace tavro {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-#include "machine/fp_mode.h"
+#include "machine/cpu/fp_mode.h"
 
 namespace tavro {
 

@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "machine/fp_mode.h"
+#include "machine/cpu/fp_mode.h"
 #include "solver/yee_kernels.h"
 
 namespace tavro {

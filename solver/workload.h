@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "machine/error_text.h"
-#include "machine/memory.h"
+#include "machine/memory/memory.h"
 #include "solver/field_grid.h"
 
 namespace tavro {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "machine/cpu_identity.h"
+#include "machine/cpu/cpu_identity.h"
 #include "timing/timers.h"
 
 namespace tavro {

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "machine/cpu_identity.h"
+#include "machine/cpu/cpu_identity.h"
 #include "timing/timers.h"
 
 namespace tavro {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "machine/cpuid.h"
+#include "machine/cpu/cpuid.h"
 
 namespace tavro {
 

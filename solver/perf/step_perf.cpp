@@ -33,8 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "machine/placement.h"
-#include "machine/topology.h"
+#include "machine/topology/placement.h"
+#include "machine/topology/topology.h"
 #include "solver/workload.h"
 
 namespace {

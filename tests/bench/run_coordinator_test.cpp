@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "bench/driver.h"
-#include "machine/memory.h"
+#include "machine/memory/memory.h"
 
 namespace tavro {
 namespace {

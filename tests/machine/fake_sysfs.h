@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "machine/topology.h"
+#include "machine/topology/topology.h"
 
 namespace tavro::testing {
 

@@ -1,0 +1,66 @@
+// The 64-bit Arm reader of machine/cpu/cpu_identity.h: the cores' MIDR_EL1 and
+// the firmware's processor record.
+#include "machine/cpu/cpu_identity.h"
+
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+
+#include "machine/cpu/arm_identity.h"
+#include "machine/text_file.h"
+
+namespace tavro {
+
+namespace {
+
+struct arm_cores {
+    std::vector<midr_code> cores;
+    /// Whether the running kernel itself reported them (sysfs or
+    /// /proc/cpuinfo), rather than an instruction the kernel or an
+    /// emulator answers for the current core only.
+    bool from_kernel = false;
+};
+
+arm_cores read_cores() {
+    arm_cores found;
+    found.cores = read_sysfs_midrs("/sys");
+    if (found.cores.empty()) {
+        if (const auto cpuinfo = read_text_file("/proc/cpuinfo")) {
+            found.cores = parse_cpuinfo_midrs(*cpuinfo);
+        }
+    }
+    found.from_kernel = !found.cores.empty();
+    if (!found.from_kernel && (getauxval(AT_HWCAP) & HWCAP_CPUID) != 0) {
+        // The kernel traps and emulates this read when it sets HWCAP_CPUID.
+        std::uint64_t midr = 0;
+        asm volatile("mrs %0, midr_el1" : "=r"(midr));
+        found.cores.push_back(decode_midr(midr));
+    }
+    return found;
+}
+
+std::string read_brand(const arm_cores& found) {
+    // Under an emulator the sysfs and firmware files are the host's, which
+    // may be another processor altogether: the firmware's name counts only
+    // when the kernel itself listed the cores.
+    std::string version;
+    if (found.from_kernel) {
+        const auto raw = read_text_file("/sys/firmware/dmi/entries/4-0/raw");
+        if (raw) {
+            version = smbios_processor_version(std::as_bytes(std::span(*raw)));
+        }
+    }
+    return arm_processor_name(version, found.cores);
+}
+
+}  // namespace
+
+std::string read_cpu_brand() {
+    return read_brand(read_cores());
+}
+
+cpu_identity read_cpu_identity() {
+    const arm_cores found = read_cores();
+    return arm_cpu_identity(read_brand(found), found.cores);
+}
+
+}  // namespace tavro
