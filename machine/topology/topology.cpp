@@ -106,20 +106,12 @@ const cpu_topology& ensure_topology(topology_cache& cache) {
     return *cache;
 }
 
-std::uint32_t core_count(const cpu_topology& topology) {
-    if (topology.nodes.empty()) {
-        return std::thread::hardware_concurrency();
-    }
-    std::size_t count = 0;
-    for (const numa_node& node : topology.nodes) {
-        for (const llc_group& group : node.llc_groups) {
-            count += group.cores.size();
-        }
-    }
-    return static_cast<std::uint32_t>(count);
-}
+namespace {
 
-std::uint32_t logical_cpu_count(const cpu_topology& topology) {
+// The sum of per_core(core) over the tree's cores; the standard library's
+// hardware concurrency without any node.
+template <class PerCore>
+std::uint32_t count_over_cores(const cpu_topology& topology, PerCore per_core) {
     if (topology.nodes.empty()) {
         return std::thread::hardware_concurrency();
     }
@@ -127,11 +119,21 @@ std::uint32_t logical_cpu_count(const cpu_topology& topology) {
     for (const numa_node& node : topology.nodes) {
         for (const llc_group& group : node.llc_groups) {
             for (const cpu_core& core : group.cores) {
-                count += core.logicals.size();
+                count += per_core(core);
             }
         }
     }
     return static_cast<std::uint32_t>(count);
+}
+
+}  // namespace
+
+std::uint32_t core_count(const cpu_topology& topology) {
+    return count_over_cores(topology, [](const cpu_core&) { return std::size_t{1}; });
+}
+
+std::uint32_t logical_cpu_count(const cpu_topology& topology) {
+    return count_over_cores(topology, [](const cpu_core& core) { return core.logicals.size(); });
 }
 
 void print_topology(const cpu_topology& topology, std::ostream& out) {

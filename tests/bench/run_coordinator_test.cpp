@@ -282,60 +282,65 @@ TEST(RunCoordinator, WorkerThatCannotStartEndsTheRunWithoutHanging) {
     EXPECT_EQ(short_of_memory.err, "could not start worker thread 4: not enough memory\n");
 }
 
+struct driver_output {
+    std::optional<double> score;
+    std::string out;
+    std::string err;
+};
+
+// run_benchmark with the real workloads, streams recorded.
+driver_output drive(const bench_config& config, run_environment env = host_independent()) {
+    std::ostringstream out;
+    std::ostringstream err;
+    env.out = &out;
+    env.err = &err;
+    topology_cache topology;
+    const std::optional<double> score = run_benchmark(config, topology, env);
+    return {score, out.str(), err.str()};
+}
+
+bench_config one_second(std::uint32_t threads, std::uint64_t grid_size) {
+    bench_config config;
+    config.threads = threads;
+    config.duration_s = 0;  // clamped to one second
+    config.grid_size = grid_size;
+    return config;
+}
+
 TEST(RunBenchmark, RealWorkloadsGiveValidScores) {
     for (const char* name : {"standing_wave", "soft_gaussian"}) {
         for (std::uint32_t threads : {1u, 2u}) {
             SCOPED_TRACE(std::string(name) + " x" + std::to_string(threads));
-            bench_config config;
+            bench_config config = one_second(threads, 64);
             config.workload_name = name;
-            config.threads = threads;
-            config.duration_s = 0;  // clamped to one second
-            config.grid_size = 64;
-            topology_cache topology;
-            std::ostringstream out;
-            std::ostringstream err;
-            run_environment env = host_independent();
-            env.out = &out;
-            env.err = &err;
-            const auto score = run_benchmark(config, topology, env);
-            EXPECT_TRUE(score.has_value()) << err.str();
-            EXPECT_GT(score.value_or(0), 0.0);
-            EXPECT_NE(out.str().find("tavro v1.2.0 " + std::string(name) + "\n"),
-                      std::string::npos);
-            EXPECT_EQ(err.str(), "");
+            const driver_output got = drive(config);
+            EXPECT_TRUE(got.score.has_value()) << got.err;
+            EXPECT_GT(got.score.value_or(0), 0.0);
+            EXPECT_NE(got.out.find("tavro v1.2.0 " + std::string(name) + "\n"), std::string::npos);
+            EXPECT_EQ(got.err, "");
         }
     }
 }
 
 TEST(RunBenchmark, RunsTheSystemCannotHoldAreInvalid) {
-    bench_config config;
-    config.threads = 1;
-    config.duration_s = 1;
-    config.grid_size = 8192;
-    topology_cache topology;
-    std::ostringstream out;
-    std::ostringstream err;
-    run_environment env = host_independent();
-    env.out = &out;
-    env.err = &err;
-    EXPECT_FALSE(run_benchmark(config, topology, env).has_value());
-    EXPECT_EQ(err.str(),
+    const driver_output huge = drive(one_second(1, 8192));
+    EXPECT_FALSE(huge.score.has_value());
+    EXPECT_EQ(huge.err,
               "field allocation failed in thread 0\nfield allocation failed\n"
               "==================\n  invalid result \n==================\n");
 
     // More threads than any system runs: refused before any table per
     // thread is built (these would take hundreds of gigabytes).
-    config.threads = 4'294'967'295u;
-    config.grid_size = 64;
-    err.str("");
-    EXPECT_FALSE(run_benchmark(config, topology, env).has_value());
-    EXPECT_EQ(err.str().rfind("cannot run 4294967295 threads: this system runs at most ", 0), 0u)
-        << err.str();
-    EXPECT_NE(err.str().find("; aborting\n==================\n  invalid result \n"),
+    const driver_output absurd = drive(one_second(4'294'967'295u, 64));
+    EXPECT_FALSE(absurd.score.has_value());
+    EXPECT_EQ(absurd.err.rfind("cannot run 4294967295 threads: this system runs at most ", 0), 0u)
+        << absurd.err;
+    EXPECT_NE(absurd.err.find("; aborting\n==================\n  invalid result \n"),
               std::string::npos);
 
     // At the limit the run goes on as before; one beyond it is refused.
     plan = {};
+    run_environment env = host_independent();
     env.thread_limit = [] { return std::uint64_t{2}; };
     auto at_limit = run({.threads = 2}, env);
     EXPECT_FALSE(at_limit.result.failed);
@@ -356,25 +361,16 @@ std::uint64_t one_grid_of_64() {
 TEST(RunBenchmark, MemoryBudgetIsReadOnceBeforeTheWorkersStart) {
     // Room for one thread's grids and what a run of two needs besides: the
     // second worker's grid is refused, whichever worker asks second.
-    bench_config config;
-    config.threads = 2;
-    config.duration_s = 1;
-    config.grid_size = 64;
-    topology_cache topology;
-    std::ostringstream out;
-    std::ostringstream err;
     run_environment env = host_independent();
-    env.out = &out;
-    env.err = &err;
     env.memory_budget = &one_grid_of_64;
-    EXPECT_FALSE(run_benchmark(config, topology, env).has_value());
+    const driver_output two = drive(one_second(2, 64), env);
+    EXPECT_FALSE(two.score.has_value());
     EXPECT_EQ(budget_reads, 1);
-    EXPECT_NE(err.str().find("field allocation failed in thread "), std::string::npos);
+    EXPECT_NE(two.err.find("field allocation failed in thread "), std::string::npos);
     EXPECT_EQ(process_grid_ledger().live_bytes(), 0u);
 
-    config.threads = 1;
-    err.str("");
-    EXPECT_TRUE(run_benchmark(config, topology, env).has_value()) << err.str();
+    const driver_output one = drive(one_second(1, 64), env);
+    EXPECT_TRUE(one.score.has_value()) << one.err;
     EXPECT_EQ(budget_reads, 2);
 }
 
