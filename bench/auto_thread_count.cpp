@@ -1,7 +1,6 @@
 #include "bench/auto_thread_count.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "bench/bench_config.h"
 #include "machine/memory/memory.h"
