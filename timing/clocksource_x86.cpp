@@ -1,10 +1,13 @@
-// What drives the Linux monotonic clock on x86 (timing/timers.h): the clock
-// source's rate, classified by the frequency bands of the timer rule.
+// What drives the Linux monotonic clock on x86 (timing/timers.h): the
+// kernel's clock source, with the rate of the hardware it names.
 #include "timing/timers.h"
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <limits>
+
+#include "machine/text_file.h"
 
 namespace tavro {
 
@@ -34,15 +37,26 @@ std::int64_t tsc_rate(const tsc_info& tsc) {
     return measure_tsc_hz();
 }
 
+// The HPET's rate from /proc/timer_list, read only when every user may read
+// the file: current kernels let only root read it, and root and an ordinary
+// user must be shown the same facts. 0 when it is not read.
+std::int64_t kernel_hpet_hz() {
+    constexpr auto path = "/proc/timer_list";
+    struct stat status {};
+    if (stat(path, &status) != 0 || (status.st_mode & S_IROTH) == 0) {
+        return 0;
+    }
+    const auto text = read_text_file(path);
+    return text ? timer_list_hpet_hz(*text) : 0;
+}
+
 }  // namespace
 
 timer_info linux_clocksource_timer(std::string_view clocksource, std::int64_t tick_hz) {
     const tsc_info tsc = read_tsc_info();
     const std::int64_t tsc_hz = clocksource == "tsc" ? tsc_rate(tsc) : 0;
-    timer_info info;
-    info.underlying_hz = clocksource_hz(clocksource, tsc_hz, tick_hz);
-    info.source = classify_timer_source(info.underlying_hz, tsc);
-    return info;
+    const std::int64_t hpet_hz = clocksource == "hpet" ? kernel_hpet_hz() : 0;
+    return x86_clocksource_timer(clocksource, tsc, tsc_hz, tick_hz, hpet_hz);
 }
 
 }  // namespace tavro

@@ -15,8 +15,8 @@ std::string format_hz(std::int64_t hz) {
     return format_si(hz > 0 ? static_cast<std::uint64_t>(hz) : 0, "Hz");
 }
 
-void append_frequencies(std::string& text, const timer_info& info) {
-    text += fmt::format("underlying frequency: {}\n", format_hz(info.underlying_hz));
+void append_frequencies(std::string& text, const timer_info& info, std::string_view underlying) {
+    text += fmt::format("underlying frequency: {}\n", underlying);
     text += fmt::format("report frequency: {}\n", format_hz(info.report_hz));
 }
 
@@ -37,9 +37,12 @@ std::string_view vendor_line(cpu_vendor vendor) {
 std::string format_timer_diagnostics(const timer_info& fast, const timer_info& coarse,
                                      const tsc_info& tsc, const cpu_identity& cpu, bool compliant) {
     std::string text = fmt::format("Fast timer: {}\n", timer_source_name(fast.source));
-    append_frequencies(text, fast);
+    // The fast timer's hardware rate is 0 where the system does not tell it
+    // (an HPET whose rate only root may read): said so, rather than "0 Hz".
+    append_frequencies(text, fast,
+                       fast.underlying_hz > 0 ? format_hz(fast.underlying_hz) : "unknown");
     text += "Coarse timer: \n";
-    append_frequencies(text, coarse);
+    append_frequencies(text, coarse, format_hz(coarse.underlying_hz));
     text += "\ntsc info:\n";
     text += fmt::format("tsc: {}\n", format_si(tsc.tsc_hz, "Hz"));
     text += fmt::format("crystal: {}\n", format_si(tsc.crystal_hz, "Hz"));

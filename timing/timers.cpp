@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
+
+#include "machine/text_file.h"
 
 namespace tavro {
 
@@ -11,7 +14,7 @@ namespace {
 constexpr std::array<std::string_view, 8> source_names = {
     "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC", "generic timer"};
 
-constexpr std::int64_t hpet_hz = 14'318'180;
+// Fixed by the ACPI standard for the power-management timer.
 constexpr std::int64_t acpi_pm_hz = 3'579'545;
 constexpr std::int64_t nanosecond_hz = 1'000'000'000;
 
@@ -35,6 +38,20 @@ std::int64_t elapsed_in_units(const timer_info& info, std::int64_t start, std::i
     const wide whole = difference / info.report_hz;
     const wide rest = difference % info.report_hz;
     return clamp_to_int64(whole * units_per_second + rest * units_per_second / info.report_hz);
+}
+
+bool is_jiffies(std::string_view clocksource) {
+    return clocksource == "jiffies" || clocksource == "refined-jiffies";
+}
+
+// "hpet" for the legacy channel, "hpet2" and so on for the channels that
+// interrupt on their own.
+bool is_hpet_device(std::string_view name) {
+    if (!name.starts_with("hpet")) {
+        return false;
+    }
+    name.remove_prefix(4);
+    return std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool within(std::int64_t a, std::int64_t b, std::int64_t tolerance) {
@@ -107,33 +124,81 @@ timer_source classify_timer_source(std::int64_t hz, const tsc_info& tsc) {
     return timer_source::unknown;
 }
 
-std::int64_t clocksource_hz(std::string_view name, std::int64_t tsc_hz, std::int64_t tick_hz) {
-    if (name == "tsc") {
-        return tsc_hz;
+timer_info x86_clocksource_timer(std::string_view clocksource, const tsc_info& tsc,
+                                 std::int64_t tsc_hz, std::int64_t tick_hz, std::int64_t hpet_hz) {
+    timer_info info;
+    if (clocksource == "tsc") {
+        info.underlying_hz = tsc_hz;
+        info.source = tsc.invariant ? timer_source::itsc : timer_source::tsc;
+    } else if (clocksource == "hpet") {
+        info.underlying_hz = hpet_hz;
+        info.source = timer_source::hpet;
+    } else if (clocksource == "acpi_pm") {
+        info.underlying_hz = acpi_pm_hz;
+        info.source = timer_source::acpi;
+    } else if (is_jiffies(clocksource)) {
+        info.underlying_hz = tick_hz;
+    } else {
+        // A paravirtual clock reads the host's counter through a scale the
+        // host sets; what it counts is nanoseconds.
+        info.underlying_hz = nanosecond_hz;
     }
-    if (name == "hpet") {
-        return hpet_hz;
-    }
-    if (name == "acpi_pm") {
-        return acpi_pm_hz;
-    }
-    if (name == "jiffies" || name == "refined-jiffies") {
-        return tick_hz;
-    }
-    return nanosecond_hz;
+    return info;
 }
 
 timer_info arm64_clocksource_timer(std::string_view clocksource, std::uint64_t cntfrq_hz,
                                    std::int64_t tick_hz) {
     constexpr auto largest = std::uint64_t{std::numeric_limits<std::int64_t>::max()};
     timer_info info;
-    info.underlying_hz = static_cast<std::int64_t>(std::min(cntfrq_hz, largest));
     if (clocksource == "arch_sys_counter") {
+        info.underlying_hz = static_cast<std::int64_t>(std::min(cntfrq_hz, largest));
         info.source = timer_source::generic_timer;
-    } else if (clocksource == "jiffies" || clocksource == "refined-jiffies") {
+    } else if (is_jiffies(clocksource)) {
         info.underlying_hz = tick_hz;
+    } else {
+        info.underlying_hz = nanosecond_hz;
     }
     return info;
+}
+
+std::int64_t timer_list_hpet_hz(std::string_view timer_list) {
+    // Each device: "Clock Event Device: NAME", then " mult:" and " shift:"
+    // lines among its values, which end at the next blank line.
+    std::optional<std::uint64_t> mult;
+    std::optional<std::uint64_t> shift;
+    bool in_hpet = false;
+    while (!timer_list.empty()) {
+        const std::size_t line_end = std::min(timer_list.find('\n'), timer_list.size());
+        const std::string_view line = timer_list.substr(0, line_end);
+        timer_list.remove_prefix(std::min(line_end + 1, timer_list.size()));
+        const std::size_t colon = line.find(':');
+        const std::string_view key = trim_blanks(line.substr(0, colon));
+        const std::string_view value = colon == std::string_view::npos
+                                           ? std::string_view{}
+                                           : trim_blanks(line.substr(colon + 1));
+        if (key == "Clock Event Device") {
+            in_hpet = is_hpet_device(value);
+        } else if (key.empty()) {
+            in_hpet = false;
+        } else if (in_hpet && key == "mult") {
+            mult = parse_number<std::uint64_t>(value);
+        } else if (in_hpet && key == "shift") {
+            shift = parse_number<std::uint64_t>(value);
+        }
+        if (mult && shift) {
+            break;
+        }
+    }
+    // The kernel stores mult = rate x 2^shift / 1e9, rounded, with a shift
+    // below 32; a 128-bit product holds any 64-bit mult.
+    if (!mult || !shift || *mult == 0 || *shift >= 64) {
+        return 0;
+    }
+    using wide_unsigned = unsigned __int128;
+    constexpr auto largest = static_cast<wide_unsigned>(std::numeric_limits<std::int64_t>::max());
+    const wide_unsigned scaled = wide_unsigned{*mult} * nanosecond_hz;
+    const wide_unsigned hz = (scaled + (wide_unsigned{1} << *shift >> 1)) >> *shift;
+    return static_cast<std::int64_t>(std::min(hz, largest));
 }
 
 std::int64_t tick_hz_from_resolution(std::int64_t resolution_ns) {

@@ -56,23 +56,37 @@ tsc_info read_tsc_info();
 /// the processor says about its time-stamp counter.
 timer_source classify_timer_source(std::int64_t hz, const tsc_info& tsc);
 
-/// The rate behind a Linux clocksource: "tsc" gives tsc_hz, "hpet" and
-/// "acpi_pm" their fixed crystals, "jiffies" and "refined-jiffies" tick_hz,
-/// and any other source (paravirtual clocks) the nanosecond rate 1e9.
-std::int64_t clocksource_hz(std::string_view name, std::int64_t tsc_hz, std::int64_t tick_hz);
+/// The underlying rate and source of the Linux monotonic clock on x86 when
+/// the kernel keeps time with `clocksource` (its current clock source, ""
+/// when unknown); report_hz is left 0. "tsc" is the TSC, or the iTSC when
+/// `tsc` says it is invariant, at tsc_hz (the counter's rate as stated or
+/// measured; 0 when unknown). "hpet" is the HPET at hpet_hz, the rate the
+/// kernel programmed (0 when it could not be read). "acpi_pm" is the ACPI
+/// timer at its fixed 3.579545 MHz. "jiffies" and "refined-jiffies" are an
+/// unknown source at tick_hz. Any other name (paravirtual clocks such as
+/// "kvm-clock", "xen" or "hyperv_clocksource_tsc_page") is an unknown source
+/// at the nanosecond rate the kernel gives it.
+timer_info x86_clocksource_timer(std::string_view clocksource, const tsc_info& tsc,
+                                 std::int64_t tsc_hz, std::int64_t tick_hz, std::int64_t hpet_hz);
 
-/// The underlying rate and source of the Linux monotonic clock when the
-/// kernel keeps time with `clocksource` (its current clock source, "" when
-/// unknown); report_hz is left 0. Decided by this architecture's file
-/// (clocksource_x86.cpp, clocksource_arm64.cpp).
-timer_info linux_clocksource_timer(std::string_view clocksource, std::int64_t tick_hz);
-
-/// The 64-bit Arm answer of linux_clocksource_timer: "arch_sys_counter" is
-/// the generic timer at `cntfrq_hz`; "jiffies" and "refined-jiffies" run at
-/// tick_hz; any other name (under an emulator, the host's) is an unknown
-/// source, shown at `cntfrq_hz`. Never an x86 source.
+/// The 64-bit Arm answer: "arch_sys_counter" is the generic timer at
+/// `cntfrq_hz`; "jiffies" and "refined-jiffies" an unknown source at
+/// tick_hz; any other name (under an emulator, the host's) an unknown source
+/// at the nanosecond rate. Never an x86 source.
 timer_info arm64_clocksource_timer(std::string_view clocksource, std::uint64_t cntfrq_hz,
                                    std::int64_t tick_hz);
+
+/// The rate of the HPET as the kernel programmed it, from the text of
+/// /proc/timer_list: the first clock event device named "hpet" or "hpetN",
+/// at mult x 1e9 / 2^shift Hz, rounded. 0 when no such device is listed or
+/// its values cannot be read.
+std::int64_t timer_list_hpet_hz(std::string_view timer_list);
+
+/// The underlying rate and source of the Linux monotonic clock when the
+/// kernel keeps time with `clocksource`; report_hz is left 0. Reads this
+/// processor's facts and applies its rule above (clocksource_x86.cpp,
+/// clocksource_arm64.cpp).
+timer_info linux_clocksource_timer(std::string_view clocksource, std::int64_t tick_hz);
 
 /// The tick rate of a clock with the given resolution in nanoseconds; 0 when
 /// the resolution is 0 or negative (unknown).

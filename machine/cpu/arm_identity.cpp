@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <system_error>
 
@@ -25,9 +26,16 @@ struct part_row {
     std::string_view name;
 };
 
-// Generated at configure time from machine/arm64-cpu-names.tsv by
-// machine/CMakeLists.txt: arm_vendor_rows and arm_part_rows.
+struct soc_vendor_row {
+    std::string_view match;
+    std::string_view vendor;
+};
+
+// Generated at configure time from machine/cpu/arm64-cpu-names.tsv and
+// machine/cpu/arm64-soc-vendors.tsv by machine/CMakeLists.txt:
+// arm_vendor_rows, arm_part_rows, jep106_vendor_rows and soc_family_rows.
 #include "arm_cpu_names.inc"
+#include "arm_soc_vendors.inc"
 
 std::optional<std::uint64_t> parse_hex(std::string_view text) {
     text = trim_blanks(text);
@@ -133,40 +141,40 @@ std::vector<midr_code> read_sysfs_midrs(const std::filesystem::path& root) {
     return cores;
 }
 
-std::string smbios_processor_version(std::span<const std::byte> raw) {
-    // The formatted part: type (byte 0), its own length (byte 1), and at
-    // offset 0x10 the number of the version string, counted from 1 among the
-    // zero-terminated strings that follow the formatted part.
-    constexpr std::size_t version_offset = 0x10;
-    if (raw.size() <= version_offset || std::to_integer<unsigned>(raw[0]) != 4) {
+std::string_view soc_vendor_name(std::string_view family, std::string_view soc_id) {
+    family = trim_blanks(family);
+    soc_id = trim_blanks(soc_id);
+    const std::string_view coded = family.empty() ? soc_id : family;
+    constexpr std::string_view jep106 = "jep106:";
+    if (coded.starts_with(jep106)) {
+        // Bank and code as four hexadecimal digits; the kernel writes them
+        // in lower case.
+        std::string code(coded.substr(jep106.size(), 4));
+        for (char& c : code) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        for (const soc_vendor_row& row : jep106_vendor_rows) {
+            if (row.match == code) {
+                return row.vendor;
+            }
+        }
         return {};
     }
-    const auto length = std::to_integer<std::size_t>(raw[1]);
-    const auto number = std::to_integer<unsigned>(raw[version_offset]);
-    if (length <= version_offset || length > raw.size() || number == 0) {
-        return {};
-    }
-    const std::string_view strings(reinterpret_cast<const char*>(raw.data()) + length,
-                                   raw.size() - length);
-    std::size_t at = 0;
-    for (unsigned n = 1; at < strings.size(); ++n) {
-        const std::size_t end = strings.find('\0', at);
-        if (end == std::string_view::npos || end == at) {
-            return {};  // unterminated, or the empty string that ends the table
+    for (const soc_vendor_row& row : soc_family_rows) {
+        if (!family.empty() && family.starts_with(row.match)) {
+            return row.vendor;
         }
-        if (n == number) {
-            return std::string(trim_blanks(strings.substr(at, end - at)));
-        }
-        at = end + 1;
     }
     return {};
 }
 
-std::string arm_processor_name(std::string_view firmware_version,
-                               std::span<const midr_code> cores) {
-    if (!firmware_version.empty()) {
-        return std::string(firmware_version);
-    }
+std::string_view read_soc_vendor(const std::filesystem::path& root) {
+    const std::filesystem::path soc = root / "devices/soc0";
+    return soc_vendor_name(read_text_file(soc / "family").value_or(""),
+                           read_text_file(soc / "soc_id").value_or(""));
+}
+
+std::string arm_processor_name(std::span<const midr_code> cores, std::string_view soc_vendor) {
     std::vector<midr_code> types;
     for (const midr_code& core : cores) {
         if (std::find(types.begin(), types.end(), core) == types.end()) {
@@ -177,16 +185,19 @@ std::string arm_processor_name(std::string_view firmware_version,
         return "unknown 64-bit Arm processor";
     }
     std::string name;
+    bool soc_vendor_named = soc_vendor.empty();
     for (std::size_t i = 0; i < types.size(); ++i) {
         if (i > 0) {
             name += " + ";
         }
         if (i == 0 || types[i].implementer != types[i - 1].implementer) {
-            name += vendor_text(types[i].implementer) + " ";
+            const std::string vendor = vendor_text(types[i].implementer);
+            soc_vendor_named = soc_vendor_named || vendor == soc_vendor;
+            name += vendor + " ";
         }
         name += part_text(types[i]);
     }
-    return name;
+    return soc_vendor_named ? name : fmt::format("{} SoC with {}", soc_vendor, name);
 }
 
 cpu_identity arm_cpu_identity(std::string brand, std::span<const midr_code> cores) {

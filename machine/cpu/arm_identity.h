@@ -49,19 +49,26 @@ std::vector<midr_code> parse_cpuinfo_midrs(std::string_view cpuinfo);
 /// are left out.
 std::vector<midr_code> read_sysfs_midrs(const std::filesystem::path& root);
 
-/// The processor version string of an SMBIOS type 4 (processor) structure,
-/// given as its raw bytes (/sys/firmware/dmi/entries/4-0/raw), without
-/// leading and trailing blanks. Empty when the structure is not of type 4,
-/// is cut short, or has no version string.
-std::string smbios_processor_version(std::span<const std::byte> raw);
+/// The maker of the system on chip named by the kernel's SoC description
+/// (/sys/devices/soc0/): its "family" or, without one, its "soc_id". A
+/// "jep106:BBCC..." value (the JEP106 bank and maker code that the firmware
+/// reports) names the maker of that code; a family text names the maker of
+/// that line of chips ("Snapdragon": Qualcomm). Empty when the maker is not
+/// known. The "machine" file names the board, whose maker may be another.
+std::string_view soc_vendor_name(std::string_view family, std::string_view soc_id);
 
-/// The brand of a 64-bit Arm machine: `firmware_version` when it is not
-/// empty, else the vendor and the distinct core types in CPU order
-/// ("ARM Neoverse-N1", "ARM Cortex-A55 + Cortex-A76"; the vendor is named
-/// again where it changes). Unknown codes are shown as numbers
-/// ("ARM part 0xd99", "implementer 0x99 part 0x123"); without any core the
-/// text says so. Never empty.
-std::string arm_processor_name(std::string_view firmware_version, std::span<const midr_code> cores);
+/// soc_vendor_name of the SoC description of a sysfs tree at `root` ("/sys"
+/// on a live system); empty when there is none.
+std::string_view read_soc_vendor(const std::filesystem::path& root);
+
+/// The brand of a 64-bit Arm machine: the vendor and the distinct core
+/// types in CPU order ("ARM Neoverse-N1", "ARM Cortex-A55 + Cortex-A76"; the
+/// vendor is named again where it changes), after "VENDOR SoC with " when
+/// the SoC's maker `soc_vendor` is known and is not a vendor of the cores
+/// ("MediaTek SoC with ARM Cortex-X925 + Cortex-A725"). Unknown codes are
+/// shown as numbers ("ARM part 0xd99", "implementer 0x99 part 0x123");
+/// without any core the text says so. Never empty.
+std::string arm_processor_name(std::span<const midr_code> cores, std::string_view soc_vendor = {});
 
 /// The identity the timer diagnostics show: the brand, no x86 vendor, and
 /// the implementer and part of the first core as family and model (0 and 0

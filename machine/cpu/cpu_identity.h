@@ -14,8 +14,8 @@ enum class cpu_vendor : std::uint32_t { intel = 0, amd = 1, unknown = 2 };
 /// What the timer compliance rule needs to know about the processor.
 struct cpu_identity {
     /// x86: the brand string as the processor stores it, blanks included.
-    /// 64-bit Arm: the firmware's processor version, else the name made from
-    /// the cores' identification registers (machine/cpu/arm_identity.h).
+    /// 64-bit Arm: the name made from the cores' identification registers
+    /// and the maker of the system on chip (machine/cpu/arm_identity.h).
     std::string brand;
     cpu_vendor vendor = cpu_vendor::unknown;
     /// x86: the base family field of CPUID leaf 1 (bits 8..11), without the

@@ -1,5 +1,5 @@
 // The 64-bit Arm reader of machine/cpu/cpu_identity.h: the cores' MIDR_EL1 and
-// the firmware's processor record.
+// the kernel's description of the system on chip, which every user may read.
 #include "machine/cpu/cpu_identity.h"
 
 #include <asm/hwcap.h>
@@ -39,17 +39,11 @@ arm_cores read_cores() {
 }
 
 std::string read_brand(const arm_cores& found) {
-    // Under an emulator the sysfs and firmware files are the host's, which
-    // may be another processor altogether: the firmware's name counts only
-    // when the kernel itself listed the cores.
-    std::string version;
-    if (found.from_kernel) {
-        const auto raw = read_text_file("/sys/firmware/dmi/entries/4-0/raw");
-        if (raw) {
-            version = smbios_processor_version(std::as_bytes(std::span(*raw)));
-        }
-    }
-    return arm_processor_name(version, found.cores);
+    // Under an emulator the sysfs files are the host's, which may be another
+    // processor altogether: the SoC counts only when the kernel itself
+    // listed the cores.
+    const std::string_view soc_vendor = found.from_kernel ? read_soc_vendor("/sys") : "";
+    return arm_processor_name(found.cores, soc_vendor);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "timing/cpu_time.h"
@@ -133,24 +134,37 @@ TEST(TimerSourceClassification, MatchesTheCounterRateAndItsDivisionBy1024) {
               timer_source::unknown);
 }
 
-TEST(ClocksourceRate, EachKernelSourceMapsToItsHardwareRate) {
-    EXPECT_EQ(clocksource_hz("tsc", 2'400'000'000, 250), 2'400'000'000);
-    EXPECT_EQ(clocksource_hz("hpet", 0, 250), 14'318'180);
-    EXPECT_EQ(clocksource_hz("acpi_pm", 0, 250), 3'579'545);
-    EXPECT_EQ(clocksource_hz("jiffies", 0, 250), 250);
-    EXPECT_EQ(clocksource_hz("refined-jiffies", 0, 100), 100);
-    EXPECT_EQ(clocksource_hz("kvm-clock", 2'400'000'000, 250), 1'000'000'000);
-    EXPECT_EQ(clocksource_hz("hyperv_clocksource_tsc_page", 0, 250), 1'000'000'000);
-    EXPECT_EQ(clocksource_hz("", 0, 0), 1'000'000'000);
-
-    // The rates classify as the hardware they name.
-    EXPECT_EQ(classify_timer_source(clocksource_hz("hpet", 0, 0), {}), timer_source::hpet);
-    EXPECT_EQ(classify_timer_source(clocksource_hz("acpi_pm", 0, 0), {}), timer_source::acpi);
-    EXPECT_EQ(classify_timer_source(clocksource_hz("xen", 0, 0), invariant_unknown_rate),
-              timer_source::itsc);
+TEST(KernelClockSource, X86NamesTheSourceTheKernelUses) {
+    const tsc_info stated{true, 2'400'000'000, 0};
+    const auto timer = [&](std::string_view name) {
+        return x86_clocksource_timer(name, stated, name == "tsc" ? 2'400'000'000 : 0, 250,
+                                     24'000'000);
+    };
+    const auto expect = [](const timer_info& info, timer_source source, std::int64_t hz) {
+        EXPECT_EQ(info.source, source) << timer_source_name(info.source);
+        EXPECT_EQ(info.underlying_hz, hz);
+        EXPECT_EQ(info.report_hz, 0);
+    };
+    expect(timer("tsc"), timer_source::itsc, 2'400'000'000);
+    expect(x86_clocksource_timer("tsc", {false, 0, 0}, 2'400'000'000, 250, 0), timer_source::tsc,
+           2'400'000'000);
+    // The TSC named by the kernel stays the TSC whatever its rate reads.
+    expect(x86_clocksource_timer("tsc", stated, 0, 250, 0), timer_source::itsc, 0);
+    // The HPET at the rate the kernel gave it, or unknown: never a constant.
+    expect(timer("hpet"), timer_source::hpet, 24'000'000);
+    expect(x86_clocksource_timer("hpet", stated, 0, 250, 0), timer_source::hpet, 0);
+    expect(timer("acpi_pm"), timer_source::acpi, 3'579'545);
+    expect(timer("jiffies"), timer_source::unknown, 250);
+    expect(timer("refined-jiffies"), timer_source::unknown, 250);
+    // Paravirtual clocks count nanoseconds of a counter the host scales:
+    // never a TSC of this processor, however invariant its counter is.
+    for (const std::string_view name :
+         {"kvm-clock", "xen", "hyperv_clocksource_tsc_page", "arch_sys_counter", "TSC", ""}) {
+        expect(timer(name), timer_source::unknown, 1'000'000'000);
+    }
 }
 
-TEST(ClocksourceRate, ArmNamesOnlyTheGenericTimer) {
+TEST(KernelClockSource, ArmNamesOnlyTheGenericTimer) {
     const auto timer = [](std::string_view name) {
         return arm64_clocksource_timer(name, 62'500'000, 250);
     };
@@ -162,9 +176,39 @@ TEST(ClocksourceRate, ArmNamesOnlyTheGenericTimer) {
     for (const std::string_view name : {"tsc", "hpet", "acpi_pm", "kvm-clock", "jiffies", ""}) {
         EXPECT_EQ(timer(name).source, timer_source::unknown) << name;
     }
-    EXPECT_EQ(timer("tsc").underlying_hz, 62'500'000);
+    EXPECT_EQ(timer("tsc").underlying_hz, 1'000'000'000);
     EXPECT_EQ(arm64_clocksource_timer("arch_sys_counter", ~std::uint64_t{0}, 0).underlying_hz,
               int64_max);
+}
+
+TEST(KernelClockSource, HpetRateFromTheTimerList) {
+    // As the kernel lists its devices: the per-CPU timer first, the HPET as
+    // the broadcast device, each block ended by a blank line.
+    const auto device = [](std::string_view name, std::string_view mult, std::string_view shift) {
+        return fmt::format(
+            "Clock Event Device: {}\n max_delta_ns:   149983005959\n min_delta_ns:   13409\n"
+            " mult:           {}\n shift:          {}\n mode:           3\n"
+            " event_handler:  tick_handle_oneshot_broadcast\n retries:        0\n\n",
+            name, mult, shift);
+    };
+    const std::string head =
+        "Timer List Version: v0.10\nnow at 38228 nsecs\n\nTick Device: mode: 1\n";
+    const std::string lapic = device("lapic-deadline", "8791328", "25");
+    EXPECT_EQ(
+        timer_list_hpet_hz(head + lapic + "Broadcast device\n" + device("hpet", "61496115", "32")),
+        14'318'180);
+    EXPECT_EQ(timer_list_hpet_hz(head + device("hpet", "429496730", "32") + lapic), 100'000'000);
+    EXPECT_EQ(timer_list_hpet_hz(device("hpet3", "103079215", "32")), 24'000'000);
+    // No HPET among the devices, or values that do not read.
+    EXPECT_EQ(timer_list_hpet_hz(head + lapic), 0);
+    EXPECT_EQ(timer_list_hpet_hz(device("hpetx", "61496115", "32")), 0);
+    EXPECT_EQ(timer_list_hpet_hz(device("hpet", "", "32")), 0);
+    EXPECT_EQ(timer_list_hpet_hz(device("hpet", "61496115", "64")), 0);
+    EXPECT_EQ(timer_list_hpet_hz(device("hpet", "0", "32")), 0);
+    EXPECT_EQ(timer_list_hpet_hz("Clock Event Device: hpet\n mult: 61496115\n\n shift: 32\n"), 0);
+    EXPECT_EQ(timer_list_hpet_hz(""), 0);
+    // Values beyond any real rate saturate rather than wrap.
+    EXPECT_EQ(timer_list_hpet_hz(device("hpet", "18446744073709551615", "0")), int64_max);
 }
 
 TEST(TickRate, FromResolutionNeverDividesByZero) {

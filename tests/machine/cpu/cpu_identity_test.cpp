@@ -71,27 +71,28 @@ TEST(CpuIdentity, FamilyIsTheBaseFieldAndModelJoinsTheExtendedNibble) {
 TEST(ArmProcessorName, VendorAndDistinctCoreTypesInCpuOrder) {
     EXPECT_EQ(decode_midr(0x413f'd0c1), (midr_code{0x41, 0xd0c}));
     const std::vector<midr_code> n1(4, decode_midr(0x413f'd0c1));
-    EXPECT_EQ(arm_processor_name("", n1), "ARM Neoverse-N1");
-    EXPECT_EQ(
-        arm_processor_name(
-            "", std::vector<midr_code>{{0x41, 0xd0b}, {0x41, 0xd05}, {0x41, 0xd0b}, {0x41, 0xd05}}),
-        "ARM Cortex-A76 + Cortex-A55");
+    EXPECT_EQ(arm_processor_name(n1), "ARM Neoverse-N1");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{
+                  {0x41, 0xd0b}, {0x41, 0xd05}, {0x41, 0xd0b}, {0x41, 0xd05}}),
+              "ARM Cortex-A76 + Cortex-A55");
     // The vendor is named again where it changes.
-    EXPECT_EQ(arm_processor_name("", std::vector<midr_code>{{0x51, 0x804}, {0x41, 0xd05}}),
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0x51, 0x804}, {0x41, 0xd05}}),
               "Qualcomm Kryo-4XX-Gold + ARM Cortex-A55");
-    EXPECT_EQ(arm_processor_name("", std::vector<midr_code>{{0xc0, 0xac4}}), "Ampere Ampere-1a");
-    EXPECT_EQ(arm_processor_name("", std::vector<midr_code>{{0x48, 0xd40}}),
-              "HiSilicon Cortex-A76");
-    // The firmware's name wins whatever the cores are.
-    EXPECT_EQ(arm_processor_name("Ampere(R) Altra(R) Processor", n1),
-              "Ampere(R) Altra(R) Processor");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0xc0, 0xac4}}), "Ampere Ampere-1a");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0x48, 0xd40}}), "HiSilicon Cortex-A76");
+    // The SoC's maker leads where no core names it.
+    EXPECT_EQ(arm_processor_name(n1, "Ampere"), "Ampere SoC with ARM Neoverse-N1");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0xc0, 0xac4}}, "Ampere"),
+              "Ampere Ampere-1a");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0x51, 0x804}, {0x41, 0xd05}}, "ARM"),
+              "Qualcomm Kryo-4XX-Gold + ARM Cortex-A55");
 
     // Unknown codes show as numbers, never as an empty line.
-    EXPECT_EQ(arm_processor_name("", std::vector<midr_code>{{0x41, 0xd99}}), "ARM part 0xd99");
-    EXPECT_EQ(arm_processor_name("", std::vector<midr_code>{{0x56, 0x001}}), "Marvell part 0x001");
-    EXPECT_EQ(arm_processor_name("", std::vector<midr_code>{{0x99, 0x12}}),
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0x41, 0xd99}}), "ARM part 0xd99");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0x56, 0x001}}), "Marvell part 0x001");
+    EXPECT_EQ(arm_processor_name(std::vector<midr_code>{{0x99, 0x12}}),
               "implementer 0x99 part 0x012");
-    EXPECT_EQ(arm_processor_name("", {}), "unknown 64-bit Arm processor");
+    EXPECT_EQ(arm_processor_name({}), "unknown 64-bit Arm processor");
 
     const cpu_identity identity = arm_cpu_identity(
         "ARM Cortex-A76 + Cortex-A55", std::vector<midr_code>{{0x41, 0xd0b}, {0x41, 0xd05}});
@@ -104,7 +105,7 @@ TEST(ArmProcessorName, VendorAndDistinctCoreTypesInCpuOrder) {
 TEST(ArmProcessorName, CoresFromSysfsOrProcCpuinfo) {
     const std::vector<midr_code> cores = read_sysfs_midrs(testing::fake_sysfs("arm_clusters"));
     ASSERT_EQ(cores.size(), 8u);
-    EXPECT_EQ(arm_processor_name("", cores), "ARM Cortex-A55 + Cortex-A76");
+    EXPECT_EQ(arm_processor_name(cores), "ARM Cortex-A55 + Cortex-A76");
     EXPECT_TRUE(read_sysfs_midrs(testing::fake_sysfs("smt4")).empty());
     EXPECT_TRUE(read_sysfs_midrs(testing::fake_sysfs("no_such_machine")).empty());
 
@@ -125,38 +126,25 @@ TEST(ArmProcessorName, CoresFromSysfsOrProcCpuinfo) {
     EXPECT_TRUE(parse_cpuinfo_midrs("processor\t: 0\nvendor_id\t: GenuineIntel\n").empty());
 }
 
-// An SMBIOS type 4 structure whose version is string `number` of `strings`.
-std::vector<std::byte> processor_record(std::uint8_t number, std::string_view strings,
-                                        std::uint8_t type = 4) {
-    std::vector<std::byte> raw(0x30, std::byte{0});
-    raw[0] = std::byte{type};
-    raw[1] = std::byte{0x30};
-    raw[0x10] = std::byte{number};
-    for (const char c : strings) {
-        raw.push_back(static_cast<std::byte>(c));
-    }
-    return raw;
-}
+TEST(SocVendor, FromTheMakerCodeOrTheFamilyOfTheSocDescription) {
+    // The firmware's JEP106 bank and maker code.
+    EXPECT_EQ(soc_vendor_name("jep106:0426\n", "jep106:0426:8901\n"), "MediaTek");
+    EXPECT_EQ(soc_vendor_name("jep106:0A16", ""), "Ampere");
+    EXPECT_EQ(soc_vendor_name("", "jep106:043b:0001"), "ARM");
+    EXPECT_EQ(soc_vendor_name("jep106:0999", "jep106:0a16:0001"), "");
+    EXPECT_EQ(soc_vendor_name("jep106:", ""), "");
+    // A device tree's family text; the maker code comes first.
+    EXPECT_EQ(soc_vendor_name("Snapdragon", "481"), "Qualcomm");
+    EXPECT_EQ(soc_vendor_name("Freescale i.MX", "i.MX8MQ"), "NXP");
+    EXPECT_EQ(soc_vendor_name("R-Car Gen3", "r8a7795"), "");
+    EXPECT_EQ(soc_vendor_name("", "Snapdragon"), "");
+    EXPECT_EQ(soc_vendor_name("", ""), "");
 
-TEST(SmbiosProcessorVersion, TheNumberedStringWithoutBlanks) {
-    using namespace std::string_view_literals;
-    const auto strings = "CPU 0\0  Ampere(R) Altra(R) Processor  \0Ampere(R)\0\0"sv;
-    EXPECT_EQ(smbios_processor_version(processor_record(2, strings)),
-              "Ampere(R) Altra(R) Processor");
-    EXPECT_EQ(smbios_processor_version(processor_record(1, strings)), "CPU 0");
-    EXPECT_EQ(smbios_processor_version(processor_record(0, strings)), "");
-    EXPECT_EQ(smbios_processor_version(processor_record(4, strings)), "");
-    EXPECT_EQ(smbios_processor_version(processor_record(2, strings, 3)), "");
-    EXPECT_EQ(smbios_processor_version(processor_record(1, "   \0\0"sv)), "");
-    // Cut short: in the string, before the strings, before the field.
-    EXPECT_EQ(smbios_processor_version(processor_record(2, "CPU 0\0Ampere"sv)), "");
-    auto raw = processor_record(1, strings);
-    raw[1] = std::byte{0x40};
-    raw.resize(0x3A);
-    EXPECT_EQ(smbios_processor_version(raw), "");
-    raw.resize(0x10);
-    EXPECT_EQ(smbios_processor_version(raw), "");
-    EXPECT_EQ(smbios_processor_version({}), "");
+    const auto sysfs = testing::fake_sysfs("arm_clusters");
+    EXPECT_EQ(read_soc_vendor(sysfs), "MediaTek");
+    EXPECT_EQ(arm_processor_name(read_sysfs_midrs(sysfs), read_soc_vendor(sysfs)),
+              "MediaTek SoC with ARM Cortex-A55 + Cortex-A76");
+    EXPECT_EQ(read_soc_vendor(testing::fake_sysfs("smt4")), "");
 }
 
 }  // namespace
