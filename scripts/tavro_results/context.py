@@ -89,6 +89,55 @@ def lscpu_fields():
     return fields
 
 
+# What firmware writes where it was never told the processor's name: the
+# vendor's template texts, a socket label, and an emulator's machine type
+# ("virt-7.2", "pc-q35-7.2").
+FIRMWARE_PLACEHOLDERS = re.compile(
+    r"|to be filled by o\.?e\.?m\.?|not specified|not available|not applicable|default string"
+    r"|unknown|none|n/a|other|(cpu|socket|proc|processor) ?\d*"
+    r"|virt(-[\w.]+)?|pc(-(i440fx|q35))?(-[\w.]+)?",
+    re.IGNORECASE)
+
+
+def smbios_processor_version(raw):
+    """The version string of an SMBIOS type 4 (processor) structure given as
+    its raw bytes, without blanks around it; None when the structure is not
+    of type 4, is cut short, or has no version string."""
+    # The formatted part: type (byte 0), its own length (byte 1), and at
+    # offset 0x10 the number of the version string, counted from 1 among the
+    # zero-terminated strings that follow the formatted part.
+    if not raw or len(raw) <= 0x10 or raw[0] != 4:
+        return None
+    length, number = raw[1], raw[0x10]
+    if length <= 0x10 or length > len(raw) or number == 0:
+        return None
+    strings = raw[length:]
+    at = 0
+    for _ in range(number - 1):
+        end = strings.find(b"\0", at)
+        if end <= at:  # unterminated, or the empty string that ends the table
+            return None
+        at = end + 1
+    end = strings.find(b"\0", at)
+    if end <= at:
+        return None
+    return strings[at:end].decode("utf-8", errors="replace").strip()
+
+
+def firmware_processor_name(sys_root):
+    """The processor's name as the firmware's SMBIOS record gives it (only
+    root may read it); None when unreadable or a placeholder."""
+    try:
+        with open(os.path.join(sys_root, "firmware/dmi/entries/4-0/raw"), "rb") as stream:
+            raw = stream.read()
+    except OSError:
+        return None
+    name = smbios_processor_version(raw)
+    if name is None or FIRMWARE_PLACEHOLDERS.fullmatch(name):
+        return None
+    return name
+
+
 def processor(sys_root, proc_root, lscpu):
     cpu_dir = os.path.join(sys_root, "devices/system/cpu")
     cpus = numbered(cpu_dir, "cpu")
@@ -113,6 +162,7 @@ def processor(sys_root, proc_root, lscpu):
         "threads": cpu_list_count(online) or (len(cpus) or None),
         "numa_nodes": len(nodes) or None,
         "allowed_cpus": allowed,
+        "firmware_name": firmware_processor_name(sys_root),
     }
 
 

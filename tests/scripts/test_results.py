@@ -211,6 +211,30 @@ class RecordTest(unittest.TestCase):
         (l3,) = context.caches(os.path.join(sysfs, "two_nodes"))
         self.assertEqual((l3["level"], l3["shared_by_cpus"], l3["instances"]), (3, 4, 2))
         self.assertEqual(context.cpu_list_count("0-3,8,10-11"), 7)
+        self.assertIsNone(smt4["firmware_name"])
+
+        # The firmware's processor name: string N of an SMBIOS type 4
+        # structure, placeholders and broken structures giving none.
+        def smbios(number, strings, kind=4):
+            return bytes([kind, 0x30]) + bytes(14) + bytes([number]) + bytes(0x1F) + strings
+
+        names = b"CPU 0\0  Ampere(R) Altra(R) Processor  \0virt-7.2\0\0"
+        self.assertEqual(context.smbios_processor_version(smbios(2, names)),
+                         "Ampere(R) Altra(R) Processor")
+        self.assertEqual(context.smbios_processor_version(smbios(3, names)), "virt-7.2")
+        for broken in (smbios(0, names), smbios(5, names), smbios(2, names, kind=3),
+                       smbios(2, b"CPU 0\0Ampere"), smbios(1, names)[:0x10], b""):
+            self.assertIsNone(context.smbios_processor_version(broken), broken)
+        folder = self.path("firmware/dmi/entries/4-0")
+        os.makedirs(folder)
+        for number, expected in ((2, "Ampere(R) Altra(R) Processor"), (1, None), (3, None)):
+            with open(os.path.join(folder, "raw"), "wb") as stream:
+                stream.write(smbios(number, names))
+            self.assertEqual(context.firmware_processor_name(self.folder.name), expected)
+        for placeholder in ("To Be Filled By O.E.M.", "Not Specified", "", "pc-q35-8.2", "CPU1"):
+            with open(os.path.join(folder, "raw"), "wb") as stream:
+                stream.write(smbios(1, placeholder.encode() + b"\0\0"))
+            self.assertIsNone(context.firmware_processor_name(self.folder.name), placeholder)
 
         machine = context.read_context()
         self.assertEqual(context.warnings(machine), context.warnings(machine))  # reads nothing
