@@ -190,7 +190,7 @@ std::int64_t timer_list_hpet_hz(std::string_view timer_list) {
         }
     }
     // The kernel stores mult = rate x 2^shift / 1e9, rounded, with a shift
-    // below 32; a 128-bit product holds any 64-bit mult.
+    // of at most 32; a 128-bit product holds any 64-bit mult.
     if (!mult || !shift || *mult == 0 || *shift >= 64) {
         return 0;
     }
