@@ -11,8 +11,9 @@ namespace tavro {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> source_names = {
-    "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC", "generic timer"};
+constexpr std::array<std::string_view, 11> source_names = {
+    "unknown", "TSC",           "iTSC",         "HPET",     "ACPI",     "PIT",
+    "RTC",     "generic timer", "RISC-V timer", "timebase", "TOD clock"};
 
 // Fixed by the ACPI standard for the power-management timer.
 constexpr std::int64_t acpi_pm_hz = 3'579'545;
@@ -148,11 +149,18 @@ timer_info x86_clocksource_timer(std::string_view clocksource, const tsc_info& t
 
 timer_info arm64_clocksource_timer(std::string_view clocksource, std::uint64_t cntfrq_hz,
                                    std::int64_t tick_hz) {
+    return own_counter_clocksource_timer(clocksource, "arch_sys_counter",
+                                         timer_source::generic_timer, cntfrq_hz, tick_hz);
+}
+
+timer_info own_counter_clocksource_timer(std::string_view clocksource,
+                                         std::string_view counter_name, timer_source source,
+                                         std::uint64_t counter_hz, std::int64_t tick_hz) {
     constexpr auto largest = std::uint64_t{std::numeric_limits<std::int64_t>::max()};
     timer_info info;
-    if (clocksource == "arch_sys_counter") {
-        info.underlying_hz = static_cast<std::int64_t>(std::min(cntfrq_hz, largest));
-        info.source = timer_source::generic_timer;
+    if (clocksource == counter_name) {
+        info.underlying_hz = static_cast<std::int64_t>(std::min(counter_hz, largest));
+        info.source = source;
     } else if (is_jiffies(clocksource)) {
         info.underlying_hz = tick_hz;
     } else {

@@ -18,10 +18,14 @@ enum class timer_source : std::uint8_t {
     pit = 5,
     rtc = 6,
     generic_timer = 7,  ///< the 64-bit Arm architected generic timer
+    riscv_timer = 8,    ///< the RISC-V time counter, at the device tree's timebase
+    timebase = 9,       ///< the POWER time base
+    tod_clock = 10,     ///< the z/Architecture time-of-day clock
 };
 
-/// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC" or "generic
-/// timer"; codes above 7 give "unknown".
+/// "unknown", "TSC", "iTSC", "HPET", "ACPI", "PIT", "RTC", "generic
+/// timer", "RISC-V timer", "timebase" or "TOD clock"; codes above 10 give
+/// "unknown".
 std::string_view timer_source_name(timer_source source);
 
 /// What is known about one clock.
@@ -33,8 +37,11 @@ struct timer_info {
     timer_source source = timer_source::unknown;
 };
 
-/// The time-stamp counter as the processor describes it; on 64-bit Arm the
-/// generic timer's counter, invariant by architecture, at CNTFRQ_EL0.
+/// The time-stamp counter as the processor describes it; on the other
+/// architectures their own constant-rate counter, invariant by architecture:
+/// 64-bit Arm's generic timer at CNTFRQ_EL0, the RISC-V time counter at the
+/// device tree's timebase-frequency, the POWER time base at the kernel's
+/// "timebase", the s390x TOD clock at 4.096 GHz (0 Hz where not told).
 struct tsc_info {
     bool invariant = false;
     /// Nominal counter frequency in Hz; 0 when the processor does not tell.
@@ -49,7 +56,8 @@ struct tsc_info {
 tsc_info decode_tsc_info(const cpuid_snapshot& regs);
 
 /// The tsc_info of the processor this runs on. Read by this architecture's
-/// file (counter_x86.cpp: CPUID; counter_arm64.cpp: CNTFRQ_EL0).
+/// file (counter_x86.cpp: CPUID; counter_arm64.cpp: CNTFRQ_EL0; and
+/// counter_riscv64.cpp, counter_ppc64el.cpp, counter_s390x.cpp).
 tsc_info read_tsc_info();
 
 /// Names the source of a counter running at hz counts per second, given what
@@ -76,6 +84,15 @@ timer_info x86_clocksource_timer(std::string_view clocksource, const tsc_info& t
 timer_info arm64_clocksource_timer(std::string_view clocksource, std::uint64_t cntfrq_hz,
                                    std::int64_t tick_hz);
 
+/// The same rule for an architecture whose kernel keeps time with its own
+/// counter, named `counter_name` ("riscv_clocksource", "timebase", "tod"):
+/// that name is `source` at counter_hz (0 when unknown); "jiffies" and
+/// "refined-jiffies" an unknown source at tick_hz; any other name an unknown
+/// source at the nanosecond rate.
+timer_info own_counter_clocksource_timer(std::string_view clocksource,
+                                         std::string_view counter_name, timer_source source,
+                                         std::uint64_t counter_hz, std::int64_t tick_hz);
+
 /// The rate of the HPET as the kernel programmed it, from the text of
 /// /proc/timer_list: the first clock event device named "hpet" or "hpetN",
 /// at mult x 1e9 / 2^shift Hz, rounded. 0 when no such device is listed or
@@ -85,7 +102,7 @@ std::int64_t timer_list_hpet_hz(std::string_view timer_list);
 /// The underlying rate and source of the Linux monotonic clock when the
 /// kernel keeps time with `clocksource`; report_hz is left 0. Reads this
 /// processor's facts and applies its rule above (clocksource_x86.cpp,
-/// clocksource_arm64.cpp).
+/// clocksource_arm64.cpp, ...).
 timer_info linux_clocksource_timer(std::string_view clocksource, std::int64_t tick_hz);
 
 /// The tick rate of a clock with the given resolution in nanoseconds; 0 when

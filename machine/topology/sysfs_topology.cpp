@@ -149,6 +149,21 @@ std::optional<cpu_list> read_fallback_sharing(const fs::path& cpu_dir, std::uint
     return best ? best : read_cpu_list(cpu_path(cpu_dir, cpu) / "topology/cluster_cpus_list");
 }
 
+// Orders CPU lists element by element. Not the vector's own operator<: GCC
+// 12's three-way comparison of vectors of 32-bit integers compares them
+// with memcmp over as many bytes as they have elements on big-endian
+// machines (s390x), which makes {0, 1} equal to {2, 3}.
+struct cpu_list_less {
+    bool operator()(const cpu_list& a, const cpu_list& b) const {
+        for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+            if (a[i] != b[i]) {
+                return a[i] < b[i];
+            }
+        }
+        return a.size() < b.size();
+    }
+};
+
 // The CPUs that share a cache with each online CPU, by `sharing_of_cpu`;
 // CPUs without one are left out.
 template <class Reader>
@@ -175,7 +190,7 @@ std::map<std::uint32_t, std::uint32_t> read_llc_groups(const fs::path& cpu_dir,
         sharing_of = read_sharing(
             online, [&](std::uint32_t cpu) { return read_fallback_sharing(cpu_dir, cpu); });
     }
-    std::set<cpu_list> groups;  // ordered by first CPU
+    std::set<cpu_list, cpu_list_less> groups;  // ordered by first CPU
     for (const auto& [cpu, sharing] : sharing_of) {
         groups.insert(sharing);
     }

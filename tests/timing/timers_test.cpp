@@ -72,7 +72,10 @@ TEST(TimerSourceName, NamesEveryCodeAndUnknownBeyond) {
     EXPECT_EQ(timer_source_name(timer_source::pit), "PIT");
     EXPECT_EQ(timer_source_name(timer_source::rtc), "RTC");
     EXPECT_EQ(timer_source_name(timer_source::generic_timer), "generic timer");
-    EXPECT_EQ(timer_source_name(static_cast<timer_source>(8)), "unknown");
+    EXPECT_EQ(timer_source_name(timer_source::riscv_timer), "RISC-V timer");
+    EXPECT_EQ(timer_source_name(timer_source::timebase), "timebase");
+    EXPECT_EQ(timer_source_name(timer_source::tod_clock), "TOD clock");
+    EXPECT_EQ(timer_source_name(static_cast<timer_source>(11)), "unknown");
     EXPECT_EQ(timer_source_name(static_cast<timer_source>(255)), "unknown");
 }
 
@@ -179,6 +182,34 @@ TEST(KernelClockSource, ArmNamesOnlyTheGenericTimer) {
     EXPECT_EQ(timer("tsc").underlying_hz, 1'000'000'000);
     EXPECT_EQ(arm64_clocksource_timer("arch_sys_counter", ~std::uint64_t{0}, 0).underlying_hz,
               int64_max);
+}
+
+TEST(KernelClockSource, OtherArchitecturesNameOnlyTheirOwnCounter) {
+    struct own_counter {
+        std::string_view name;
+        timer_source source;
+    };
+    for (const own_counter counter : {own_counter{"riscv_clocksource", timer_source::riscv_timer},
+                                      {"timebase", timer_source::timebase},
+                                      {"tod", timer_source::tod_clock}}) {
+        const auto timer = [&](std::string_view name, std::uint64_t hz = 512'000'000) {
+            return own_counter_clocksource_timer(name, counter.name, counter.source, hz, 100);
+        };
+        EXPECT_EQ(timer(counter.name).source, counter.source);
+        EXPECT_EQ(timer(counter.name).underlying_hz, 512'000'000);
+        // A rate the kernel does not tell (under an emulator) stays unknown.
+        EXPECT_EQ(timer(counter.name, 0).underlying_hz, 0);
+        EXPECT_EQ(timer("jiffies").underlying_hz, 100);
+        // The host's clock source under an emulator, or another
+        // architecture's counter: an unknown source at the nanosecond rate.
+        for (const std::string_view name :
+             {"tsc", "hpet", "arch_sys_counter", "kvm-clock", "riscv_clocksource", "tod"}) {
+            if (name != counter.name) {
+                EXPECT_EQ(timer(name).source, timer_source::unknown) << name;
+                EXPECT_EQ(timer(name).underlying_hz, 1'000'000'000) << name;
+            }
+        }
+    }
 }
 
 TEST(KernelClockSource, HpetRateFromTheTimerList) {

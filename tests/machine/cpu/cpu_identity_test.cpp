@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "machine/cpu/arm_identity.h"
+#include "machine/cpu/linux_cpuinfo.h"
 #include "tests/machine/fake_sysfs.h"
 
 namespace tavro {
@@ -145,6 +146,102 @@ TEST(SocVendor, FromTheMakerCodeOrTheFamilyOfTheSocDescription) {
     EXPECT_EQ(arm_processor_name(read_sysfs_midrs(sysfs), read_soc_vendor(sysfs)),
               "MediaTek SoC with ARM Cortex-A55 + Cortex-A76");
     EXPECT_EQ(read_soc_vendor(testing::fake_sysfs("smt4")), "");
+}
+
+// Captured from the kernels of each architecture (first processor only).
+constexpr std::string_view riscv_cpuinfo =
+    "processor\t: 0\nhart\t\t: 1\nisa\t\t: rv64imafdc_zicntr_zicsr_zifencei_zihpm_zba_zbb\n"
+    "mmu\t\t: sv39\nuarch\t\t: sifive,u74-mc\nmvendorid\t: 0x489\n"
+    "marchid\t\t: 0x8000000000000007\nmimpid\t\t: 0x4210427\n\n";
+constexpr std::string_view x86_cpuinfo =
+    "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 85\n"
+    "model name\t: Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz\ncpu MHz\t\t: 2095.078\n"
+    "flags\t\t: fpu vme de pse tsc\n\n";
+constexpr std::string_view power_cpuinfo =
+    "processor\t: 0\ncpu\t\t: POWER9 (architected), altivec supported\nclock\t\t: 2200.000000MHz\n"
+    "revision\t: 2.2 (pvr 004e 1202)\n\ntimebase\t: 512000000\nplatform\t: pSeries\n"
+    "model\t\t: IBM pSeries (emulated by qemu)\nmachine\t\t: CHRP IBM pSeries (emulated by qemu)\n";
+constexpr std::string_view s390x_cpuinfo =
+    "vendor_id       : IBM/S390\n# processors    : 2\nbogomips per cpu: 3241.00\n"
+    "features\t: esan3 zarch stfle msa ldisp eimm dfp edat etf3eh highgprs te vx sie\n"
+    "processor 0: version = FF,  identification = 0133E8,  machine = 8561\n"
+    "processor 1: version = FF,  identification = 0133E8,  machine = 8561\n";
+
+TEST(RiscvIdentity, CoreFromUarchDeviceTreeOrIdsNeverFromAnotherArchitecture) {
+    cpu_identity identity = riscv_cpu_identity(riscv_cpuinfo, "");
+    EXPECT_EQ(identity.brand, "sifive,u74-mc");
+    EXPECT_EQ(identity.family, 0x489u);
+    EXPECT_EQ(identity.model, 7u);
+    // Older kernels print no uarch: the device tree's compatible names the core.
+    std::string without_uarch(riscv_cpuinfo);
+    without_uarch.erase(without_uarch.find("uarch"),
+                        without_uarch.find("mvendorid") - without_uarch.find("uarch"));
+    EXPECT_EQ(riscv_cpu_identity(without_uarch, std::string_view("thead,c910\0riscv\0", 17)).brand,
+              "thead,c910");
+    EXPECT_EQ(riscv_cpu_identity(without_uarch, std::string_view("riscv\0", 6)).brand,
+              "RISC-V (mvendorid 0x489, marchid 0x8000000000000007, mimpid 0x4210427)");
+    EXPECT_EQ(riscv_cpu_identity("processor\t: 0\nisa\t\t: rv64imafdc\n", "").brand, "RISC-V");
+    // Under an emulator: the host's cpuinfo and device tree are not this core.
+    identity = riscv_cpu_identity(x86_cpuinfo, std::string_view("arm,cortex-a72\0", 15));
+    EXPECT_EQ(identity.brand, "RISC-V");
+    EXPECT_EQ(identity.family, 0u);
+
+    EXPECT_EQ(riscv_isa_feature_list("rv64imafdc_zicntr_zicsr_zba"),
+              "I M A F D C ZICNTR ZICSR ZBA");
+    EXPECT_EQ(riscv_isa_feature_list("rv64imafdcv"), "I M A F D C V");
+    EXPECT_EQ(riscv_isa_feature_list("x86"), "");
+    const auto letter = [](char c) { return std::uint64_t{1} << (c - 'A'); };
+    EXPECT_EQ(riscv_hwcap_feature_list(letter('I') | letter('M') | letter('A') | letter('F') |
+                                       letter('D') | letter('C') | letter('V')),
+              "I M A F D C V");
+
+    // timebase-frequency: a big-endian cell of 32 or 64 bits.
+    EXPECT_EQ(device_tree_number(std::string_view("\x00\x3d\x09\x00", 4)), 4'000'000u);
+    EXPECT_EQ(device_tree_number(std::string_view("\x00\x00\x00\x00\x01\x31\x2d\x00", 8)),
+              20'000'000u);
+    EXPECT_EQ(device_tree_number(std::string_view("\x01\x02\x03", 3)), 0u);
+    EXPECT_EQ(device_tree_number(""), 0u);
+}
+
+TEST(PowerIdentity, CoreRevisionAndPlatformOrTheIsaLevel) {
+    const cpu_identity identity = power_cpu_identity(power_cpuinfo, 0);
+    EXPECT_EQ(identity.brand, "POWER9 (architected), revision 2.2, pSeries");
+    EXPECT_EQ(identity.family, 0x4eu);
+    EXPECT_EQ(identity.model, 0x1202u);
+    EXPECT_EQ(power_timebase_hz(power_cpuinfo), 512'000'000u);
+    // Under an emulator the cpuinfo is the host's.
+    EXPECT_EQ(power_cpu_identity(x86_cpuinfo, 0x0004'0000 | 0x0080'0000).brand, "Power ISA 3.1");
+    EXPECT_EQ(power_cpu_identity(x86_cpuinfo, 0x8080'0000).brand, "Power ISA 3.0");
+    EXPECT_EQ(power_cpu_identity("", 0).brand, "POWER");
+    EXPECT_EQ(power_cpu_identity(x86_cpuinfo, 0).family, 0u);
+    EXPECT_EQ(power_timebase_hz(x86_cpuinfo), 0u);
+
+    // PPC_FEATURE_64 | _HAS_ALTIVEC | _HAS_FPU | _HAS_VSX | _TRUE_LE, and
+    // PPC_FEATURE2_ARCH_2_07 | _ARCH_3_00 | _HAS_IEEE128 | _MMA.
+    EXPECT_EQ(power_hwcap_list(0x5800'0082, 0x80c2'0000),
+              "PPC64 ALTIVEC FPU VSX TRUE_LE ARCH_2_07 ARCH_3_00 IEEE128 MMA");
+    EXPECT_EQ(power_hwcap_list(0x30, 0x1), "");
+}
+
+TEST(S390xIdentity, MachineTypeFromSysinfoOrCpuinfo) {
+    const std::string_view sysinfo =
+        "Manufacturer:         IBM\nType:                 3906\n"
+        "Model:                703              M04\n";
+    cpu_identity identity = s390x_cpu_identity(s390x_cpuinfo, sysinfo);
+    EXPECT_EQ(identity.brand, "IBM z14 (3906)");
+    EXPECT_EQ(identity.family, 0x3906u);
+    EXPECT_EQ(identity.model, 0u);
+    EXPECT_EQ(s390x_cpu_identity(s390x_cpuinfo, "").brand, "IBM z15 (8561)");
+    EXPECT_EQ(s390x_cpu_identity("", "Manufacturer: IBM\nType: 9999\n").brand,
+              "IBM machine type 9999");
+    // Under an emulator neither text is an s390x one.
+    identity = s390x_cpu_identity(x86_cpuinfo, "");
+    EXPECT_EQ(identity.brand, "IBM z/Architecture");
+    EXPECT_EQ(identity.family, 0u);
+
+    // Bits 0, 1, 7 (the kernel's "edat"), 9, 11 and 22.
+    EXPECT_EQ(s390x_hwcap_list(0x40'0a83), "ESAN3 ZARCH EDAT HIGHGPRS VX SIE");
+    EXPECT_EQ(s390x_hwcap_list(std::uint64_t{1} << 40), "");
 }
 
 }  // namespace

@@ -17,11 +17,18 @@ TEST(FlushDenormalsToZero, SetsTheBitsKeepsTheRestAndFlushes) {
 
         const std::uint64_t before = fp_control_bits();
         set_flush_denormals_to_zero();
-        EXPECT_NE(flush_to_zero_bits(), 0u);
         EXPECT_EQ(fp_control_bits(), before | flush_to_zero_bits());
-        EXPECT_EQ(tiny * half, 0.0);
         volatile double denormal_bits = std::numeric_limits<double>::denorm_min();
+#if defined(__x86_64__) || defined(__aarch64__)
+        EXPECT_NE(flush_to_zero_bits(), 0u);
+        EXPECT_EQ(tiny * half, 0.0);
         EXPECT_EQ(denormal_bits * 1.0, 0.0);
+#else
+        // No such mode (riscv64, ppc64el, s390x): the arithmetic stays IEEE.
+        EXPECT_EQ(flush_to_zero_bits(), 0u);
+        EXPECT_NE(tiny * half, 0.0);
+        EXPECT_EQ(denormal_bits * 1.0, std::numeric_limits<double>::denorm_min());
+#endif
     }).join();
 }
 

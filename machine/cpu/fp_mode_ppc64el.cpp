@@ -1,0 +1,19 @@
+// The ppc64el side of machine/cpu/fp_mode.h: no flush-to-zero mode to set
+// (the FPSCR's non-IEEE mode bit (NI) is optional and its effect implementation-defined), so the
+// arithmetic stays IEEE, denormals included. The solver's physics checks and fingerprints hold
+// without the mode.
+#include "machine/cpu/fp_mode.h"
+
+namespace tavro {
+
+void set_flush_denormals_to_zero() {}
+
+std::uint64_t fp_control_bits() {
+    return 0;
+}
+
+std::uint64_t flush_to_zero_bits() {
+    return 0;
+}
+
+}  // namespace tavro

@@ -1,0 +1,18 @@
+// The s390x side of machine/cpu/fp_mode.h: no flush-to-zero mode to set
+// (the floating-point control register has no such mode), so the arithmetic stays IEEE, denormals
+// included. The solver's physics checks and fingerprints hold without the mode.
+#include "machine/cpu/fp_mode.h"
+
+namespace tavro {
+
+void set_flush_denormals_to_zero() {}
+
+std::uint64_t fp_control_bits() {
+    return 0;
+}
+
+std::uint64_t flush_to_zero_bits() {
+    return 0;
+}
+
+}  // namespace tavro

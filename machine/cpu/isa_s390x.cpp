@@ -1,0 +1,15 @@
+// The s390x reader of machine/cpu/isa.h: the hardware capabilities that the
+// kernel hands every process.
+#include "machine/cpu/isa.h"
+
+#include <sys/auxv.h>
+
+#include "machine/cpu/linux_cpuinfo.h"
+
+namespace tavro {
+
+std::string cpu_feature_list() {
+    return s390x_hwcap_list(getauxval(AT_HWCAP));
+}
+
+}  // namespace tavro

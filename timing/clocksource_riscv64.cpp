@@ -1,0 +1,12 @@
+// What drives the Linux monotonic clock on riscv64 (timing/timers.h).
+#include "timing/timers.h"
+
+namespace tavro {
+
+timer_info linux_clocksource_timer(std::string_view clocksource, std::int64_t tick_hz) {
+    return own_counter_clocksource_timer(clocksource, "riscv_clocksource",
+                                         timer_source::riscv_timer, read_tsc_info().tsc_hz,
+                                         tick_hz);
+}
+
+}  // namespace tavro
