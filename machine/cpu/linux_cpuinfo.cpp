@@ -176,7 +176,7 @@ cpu_identity riscv_cpu_identity(std::string_view cpuinfo, std::string_view dt_co
              {std::pair{"mvendorid", vendor}, {"marchid", arch}, {"mimpid", impl}}) {
             if (value && !value->empty()) {
                 identity.brand +=
-                    fmt::format("{} {} {}", identity.brand == "RISC-V" ? " (" : ",", name, *value);
+                    fmt::format("{}{} {}", identity.brand == "RISC-V" ? " (" : ", ", name, *value);
             }
         }
         if (identity.brand != "RISC-V") {
