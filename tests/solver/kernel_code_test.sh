@@ -32,12 +32,12 @@ format=$(grep -m1 -o 'file format .*' "$listing" || true)
 # registers, fused multiply-adds (scalar and by element), prefetches (prfm,
 # prfum, SVE's prfd). riscv64: fused multiply-adds (fmadd.d, fnmsub.d ...),
 # the vector extension's v instructions, Zicbop's prefetch.r/.w/.i. ppc64el:
-# VSX vector instructions (xvsubdp, lxvd2x, stxvd2x, xxmrghd ...), fused
-# multiply-adds of the classic FPU (fmadd, fnmsub ...) and of VSX scalars
-# (xsmaddmdp ...), cache-touch prefetches (dcbt, dcbtst). s390x: the vector
-# facility (v... and its scalar w... forms: vfadb, wfmadb), fused
-# multiply-adds (madbr, msdbr, madb, msdb and the short forms), prefetch
-# data (pfd, pfdrl).
+# VSX vector instructions (xvsubdp, lxvd2x, stxvd2x, xxmrghd ...; not the
+# xxlxor that zeroes a scalar register), fused multiply-adds of the classic
+# FPU (fmadd, fnmsub ...) and of VSX scalars (xsmaddmdp ...), cache-touch
+# prefetches (dcbt, dcbtst). s390x: the vector facility (v... and its scalar
+# w... forms: vfadb, wfmadb), fused multiply-adds (madbr, msdbr, madb, msdb
+# and the short forms), prefetch data (pfd, pfdrl).
 case $format in
   *x86-64*)
     patterns=(-e "$tab"'v?(add|sub|mul|div|sqrt|min|max|hadd|hsub|addsub|dp|round)pd '
@@ -49,7 +49,7 @@ case $format in
   *riscv*)
     patterns=(-e "$tab"'f(n)?m(add|sub)\.[sdq]'"$tab" -e "$tab"'v[a-z]' -e "$tab"'prefetch\.') ;;
   *powerpc*)
-    patterns=(-e "$tab"'(xv|lxv|stxv|xxmrg|xxperm|xxsplt|xxsel|xxl)' -e "$tab"'f(n)?m(add|sub)s?'"$tab"
+    patterns=(-e "$tab"'(xv|lxv|stxv|xxmrg|xxperm|xxsplt|xxsel)' -e "$tab"'f(n)?m(add|sub)s?'"$tab"
               -e "$tab"'xs(n)?m(add|sub)[am][sd]p' -e "$tab"'dcbt') ;;
   *s390*)
     patterns=(-e "$tab"'[vw][a-z]' -e "$tab"'m[as][edx]br?'"$tab" -e "$tab"'pfd') ;;
