@@ -60,7 +60,8 @@ def check_run(run, name):
 
     rows = run["per_thread"]
     numbers = sorted(r["thread"] for r in rows)
-    if run["threads"] is not None and numbers != list(range(run["threads"])):
+    if run["threads"] is not None and (len(rows) != run["threads"]
+                                       or numbers != list(range(len(rows)))):
         fail("threads", f"{len(rows)} per-thread rows for {run['threads']} threads"
              if len(rows) != run["threads"] else "the thread rows are not numbered 0 to "
              f"{run['threads'] - 1}")

@@ -73,7 +73,27 @@ def load_input(name):
         raise InputError(f"a record of schema version {excerpt(record.get('schema_version'))}; "
                          f"this tool reads version {SCHEMA_VERSION}")
     validate(record)
+    integral(record)
     return record
+
+
+# Counts that JSON Schema lets a record write as 2.0: the tools take them as
+# the integers they are.
+INTEGER_KEYS = {"number", "sub_run", "sub_runs", "threads", "grid", "duration_s",
+                "initialization_ms", "thread", "grid_updates", "iterations", "cores", "sockets",
+                "numa_nodes", "allowed_cpus", "exit_code", "cpu", "samples"}
+
+
+def integral(value):
+    if isinstance(value, dict):
+        for key, item in value.items():
+            if key in INTEGER_KEYS and isinstance(item, float):
+                value[key] = int(item)
+            else:
+                integral(item)
+    elif isinstance(value, list):
+        for item in value:
+            integral(item)
 
 
 def refuse_constant(name):

@@ -32,12 +32,12 @@ INPUT_SUFFIXES = (".json", ".txt", ".log", ".out")
 
 CSS = """
 body{font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif;
- margin:0 auto;max-width:1240px;padding:0 16px 40px;color:#1b1b1b;background:#fff}
+ margin:0 auto;max-width:1400px;padding:0 16px 40px;color:#1b1b1b;background:#fff}
 h1{font-size:1.6em;margin:.8em 0 .2em}h2{font-size:1.3em;margin:1.6em 0 .4em;
  border-bottom:1px solid #ccc;padding-bottom:.2em}h3{font-size:1.08em;margin:1.2em 0 .3em}
 .wrap{overflow-x:auto;margin:.4em 0 1em}
-table{border-collapse:collapse;font-size:.9em;font-variant-numeric:tabular-nums}
-th,td{border:1px solid #d4d4d4;padding:3px 7px;text-align:left;vertical-align:top}
+table{border-collapse:collapse;font-size:.86em;font-variant-numeric:tabular-nums}
+th,td{border:1px solid #d4d4d4;padding:3px 6px;text-align:left;vertical-align:top}
 th{background:#f1f3f5;white-space:nowrap}td.n{text-align:right;white-space:nowrap}
 tbody tr:nth-child(even){background:#fafafa}
 th button{font:inherit;font-weight:bold;background:none;border:0;padding:0;cursor:pointer;
@@ -46,7 +46,7 @@ th[aria-sort=ascending] button::after{content:" \\25B2"}
 th[aria-sort=descending] button::after{content:" \\25BC"}
 svg{max-width:100%;height:auto;display:block}
 .chart{overflow-x:auto}.chart svg{width:100%;max-width:860px}
-td.m{min-width:11em}td.s{min-width:12em}td.d{white-space:nowrap}
+td.m{min-width:8em}td.s{min-width:7em}td.d{white-space:nowrap}
 .ok{color:#1d7a1d}.fail{color:#b3261e;font-weight:bold}.note{color:#8a5a00}
 .muted{color:#555}.tag{display:inline-block;border:1px solid currentColor;border-radius:3px;
  padding:0 4px;font-size:.85em}
@@ -303,7 +303,7 @@ def machine_cells(entry, rank):
     ]
 
 
-RANKING_HEADERS = ["rank", "machine", "cores / threads", "memory", "system", "threads",
+RANKING_HEADERS = ["rank", "machine", "cores/CPUs", "memory", "system", "threads",
                    "score (MGups)", "median", "std dev", "max/min", "valid", "date",
                    "checks", "file"]
 

@@ -48,6 +48,7 @@ def alarm(signum, frame):
 def mutate_text(rng, text):
     lines = text.split("\n")
     for _ in range(rng.randint(1, 3)):
+        lines = lines or [""]
         k = rng.randrange(len(lines))
         kind = rng.randrange(9)
         if kind == 0 and len(lines) > 1:
