@@ -66,7 +66,8 @@ def points(records, labels):
     for r in rows:
         firsts.setdefault((r["variable"], r["value"]), len(firsts))
     # Numbers in ascending order, names as they first appear.
-    rows.sort(key=lambda r: (order[r["variable"]], (0, int(r["value"])) if NUMBER_RE.match(r["value"])
+    rows.sort(key=lambda r: (order[r["variable"]],
+                             (0, int(r["value"])) if NUMBER_RE.match(r["value"])
                              else (1, firsts[(r["variable"], r["value"])]), r["input_index"]))
     for r in rows:
         reference = next((x for x in rows if (x["variable"], x["value"]) ==

@@ -43,8 +43,8 @@ def parse_arguments(argv, prog):
                         help="the record to write (default: tavro-HOST-DATE.json; with --from "
                         "the saved output's name with .json)")
     parser.add_argument("--tavro", metavar="PATH",
-                        help="the tavro to run (default: the one beside this tool, as in an unpacked "
-                        "archive's bin/, else build/tavro, else tavro on PATH)")
+                        help="the tavro to run (default: the one beside this tool, as in "
+                        "an unpacked archive's bin/, else build/tavro, else tavro on PATH)")
     parser.add_argument("--from", dest="saved", metavar="FILE",
                         help="make the record from a saved output instead of a run "
                         "('-': standard input); its context is null")

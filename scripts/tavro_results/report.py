@@ -50,7 +50,7 @@ td.m{min-width:8em}td.s{min-width:7em}td.d{white-space:nowrap}
 .ok{color:#1d7a1d}.fail{color:#b3261e;font-weight:bold}.note{color:#8a5a00}
 .muted{color:#555}.tag{display:inline-block;border:1px solid currentColor;border-radius:3px;
  padding:0 4px;font-size:.85em}
-#filter{position:sticky;top:0;background:#fff;padding:6px 0;z-index:1}
+#filter{padding:6px 0}
 #filter input{font:inherit;padding:4px 6px;width:min(28em,90%)}
 pre{background:#f6f6f6;padding:8px;overflow-x:auto;font-size:.82em;line-height:1.3}
 dl.facts{display:grid;grid-template-columns:max-content 1fr;gap:2px 12px;font-size:.9em}
@@ -279,7 +279,8 @@ def machine_cells(entry, rank):
     processor = context.get("processor") or {}
     kernel = context.get("kernel") or {}
     cores, cpus = processor.get("cores"), processor.get("threads")
-    counts = "\u2014" if cores is None and cpus is None else f"{num(cores, '{}')} / {num(cpus, '{}')}"
+    counts = ("\u2014" if cores is None and cpus is None
+              else f"{num(cores, '{}')} / {num(cpus, '{}')}")
     system = " ".join(v for v in (kernel.get("distribution"), kernel.get("release")) if v)
     spread = entry["spread"]
     date = (item.record.get("date_utc") or "")[:10]
