@@ -485,7 +485,7 @@ def page(inputs, title, strict, charts, official):
     if official is not None:
         out.append(f"<p>Official builds: records whose binary's SHA-256 is in the given "
                    f"checksum files ({len(official)} sums); others are custom builds.</p>")
-    if charts and charts.missing:
+    if charts is not None and charts.missing:
         out.append(f'<p class="note">{esc(charts.missing)}: the page has no charts.</p>')
     out.append('<div id="filter" hidden><label>Filter the rankings: <input type="search" '
                'placeholder="any text: a machine, a system, a file"></label></div>')
