@@ -80,9 +80,13 @@ class ChecksTest(unittest.TestCase):
         def failure(sweep, run):
             run["warnings"].append("field allocation failed")
 
+        def timer_warning(sweep, run):  # what a valid run with a bypassed check prints
+            run["warnings"] += ["warning", "Check that this is a detection error in terms of "
+                                "your windows version, processor, or timer before submitting"]
+
         cases = {score: ["sum"], duplicate: ["sum", "threads"], updates: ["rate", "updates"],
                  rate: ["rate"], cell: ["table"], average: ["average"],
-                 spread: ["average"], failure: ["errors"]}
+                 spread: ["average"], failure: ["errors"], timer_warning: []}
         for change, expected in cases.items():
             with self.subTest(change.__name__):
                 self.assertEqual(edited(change), expected)
