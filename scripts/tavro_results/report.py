@@ -60,7 +60,8 @@ section.machine{border-top:3px solid #d4d4d4;margin-top:2em}
 @media (max-width:600px){body{font-size:14px;padding:0 8px 24px}th,td{padding:2px 4px}
  .chart svg{min-width:600px}
  dl.facts{grid-template-columns:1fr}dl.facts dd{margin-bottom:4px}}
-@media print{body{font-size:11px;max-width:none}#filter{display:none}.wrap{overflow:visible}a{color:inherit;text-decoration:none}
+@media print{body{font-size:10px;max-width:none;padding:0}#filter{display:none}
+ th{white-space:normal}td.m,td.s{min-width:0}td.n,td.d{white-space:normal}.wrap{overflow:visible}a{color:inherit;text-decoration:none}
  section.machine{break-before:page}svg{max-width:100%}}
 """
 
