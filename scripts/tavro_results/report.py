@@ -28,7 +28,7 @@ from tavro_results.output import InputError, excerpt
 
 PROG = "tavro-report"
 SHA256_RE = re.compile(r"^([0-9a-f]{64}) [ *]", re.ASCII)
-INPUT_SUFFIXES = (".json", ".txt", ".log", ".out")
+INPUT_SUFFIXES = (".json", ".txt")
 
 CSS = """
 body{font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif;
