@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -196,7 +197,12 @@ std::vector<std::uint32_t> arm64_classes(const fs::path& cpu_dir,
         }
         return classes;
     }
-    const auto& rank = capacity ? capacity : frequency;
+    // One capacity for every core (what the kernel shows where the firmware
+    // gives none) ranks nothing; the maximum frequency may.
+    const bool capacity_ranks =
+        capacity && std::adjacent_find(capacity->begin(), capacity->end(), std::not_equal_to<>()) !=
+                        capacity->end();
+    const auto& rank = capacity_ranks || !frequency ? capacity : frequency;
     if (!rank) {
         return classes;
     }

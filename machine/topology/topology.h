@@ -153,9 +153,9 @@ enum class sysfs_rules : std::uint8_t {
     /// (`topology/cluster_cpus_list`); a level-1 or level-2 cache listed as
     /// shared beyond the cluster or package is ignored. A core's efficiency
     /// class is its type (the MIDR implementer and part), ranked by the
-    /// highest capacity of its cores (`cpu_capacity`, else the maximum
-    /// frequency); without MIDR, capacity or maximum frequency where it
-    /// takes exactly two values.
+    /// highest capacity of its cores (`cpu_capacity`, else, or where it is
+    /// the same for all, the maximum frequency); without MIDR, capacity or
+    /// maximum frequency where it takes exactly two values.
     arm64,
 };
 

@@ -175,10 +175,13 @@ TEST(SysfsTopology, ArmEfficiencyClassesAreCoreTypesRankedByCapacity) {
         EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{0, 0, 0, 0}));
     }
     {
-        // Without capacities the maximum frequency ranks the types.
+        // Without capacities, or with the kernel's default one for all, the
+        // maximum frequency ranks the types.
         fake_root root;
         write_per_cpu(root, "regs/identification/midr_el1", midrs);
         write_per_cpu(root, "cpufreq/cpuinfo_max_freq", frequencies);
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{1, 1, 0, 0}));
+        write_per_cpu(root, "cpu_capacity", {"1024", "1024", "1024", "1024"});
         EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{1, 1, 0, 0}));
     }
     {
