@@ -1,12 +1,16 @@
 # Unpacks the gathered machine trees (tests/data/machines/NAME.tar.bz2) into
 # the build tree at configure time, so that the tests read them the same way
-# natively, under Wine and under qemu-user. Each tree is cut down to what the
-# topology reader and the tests' set-up read: the CPU and node folders of
-# sysfs, the hybrid core types, procfs and the control-group mounts. A tree
-# is unpacked again when its archive or this file changes; a new archive re-runs CMake
-# through the glob.
+# natively, under Wine and under qemu-user. A tree is unpacked again when its
+# archive or this file changes; a new archive re-runs CMake through the glob.
 #
 #   tavro_unpack_machine_trees(SOURCE_DIR DESTINATION_DIR)
+#
+# The archives are stored already cut down to what the topology reader and
+# the tests' set-up read: the CPU and node folders of sysfs, the hybrid core
+# types, procfs and the control-group mounts. To cut down a new tree before
+# packing it (unpacked in DIR, whose top folder holds sys/ and proc/):
+#
+#   cmake -DTREE=DIR -P cmake/machine_trees.cmake
 
 # A change to this file unpacks every tree again.
 set(tavro_machine_trees_script ${CMAKE_CURRENT_LIST_FILE})
@@ -73,7 +77,10 @@ function(tavro_unpack_machine_trees source_dir destination_dir)
     endif()
     file(REMOVE_RECURSE ${tree})
     file(ARCHIVE_EXTRACT INPUT ${archive} DESTINATION ${tree})
-    tavro_prune_machine_tree(${tree})
     file(TOUCH ${tree}.stamp)
   endforeach()
 endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE AND DEFINED TREE)
+  tavro_prune_machine_tree(${TREE})
+endif()
