@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "tests/machine/fake_sysfs.h"
 
 namespace tavro {
 namespace {
@@ -14,36 +14,7 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t mib = std::uint64_t{1} << 20;
 
-/// A file tree in a fresh temporary directory, removed at the end.
-class fake_root {
-  public:
-    fake_root() {
-        static std::atomic<int> counter{0};
-        path_ =
-            fs::temp_directory_path() /
-            ("tavro-cgroup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(counter++) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~fake_root() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    fake_root(const fake_root&) = delete;
-    fake_root& operator=(const fake_root&) = delete;
-
-    void write(const std::string& relative, const std::string& text) const {
-        const fs::path file = path_ / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << text;
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testing::fake_root;
 
 const std::string v2_mount =
     "25 1 0:22 / / rw - ext4 /dev/root rw\n"
