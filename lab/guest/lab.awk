@@ -312,13 +312,17 @@ function kernel_cpus(    n, v, i, c, d, m, nd, j, node, k, level, group, type, m
 }
 
 # Copies every file of "files" under the folder "top", reading each to its
-# end (sysfs files state a size they do not have).
+# end (sysfs files state a size they do not have). /proc/cpuinfo loses the
+# lines that change from boot to boot (the clock measured at boot and the
+# BogoMIPS derived from it), so that a snapshot of an unchanged machine is
+# the same file.
 function copy(    n, v, i, line, out) {
     n = split(files, v, " ")
     for (i = 1; i <= n; i++) {
         out = top v[i]
         printf "" > out
-        while ((getline line < v[i]) > 0) print line > out
+        while ((getline line < v[i]) > 0)
+            if (v[i] != "/proc/cpuinfo" || line !~ /^(cpu MHz|bogomips|BogoMIPS)[ \t]*:/) print line > out
         close(v[i]); close(out)
     }
 }
