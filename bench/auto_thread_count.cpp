@@ -18,7 +18,12 @@ std::uint64_t grids_that_fit(std::uint64_t grid_size, const thread_count_bounds&
         return 0;  // the byte count wrapped: no honest memory limit
     }
     if (bounds.large_page_size == 0) {
-        return threads_that_fit(bounds.available_bytes, per_thread, bounds.base_page_size, limit);
+        // Each array is a mapping of its own, in whole pages.
+        const auto array_pages =
+            large_page_request_size(static_cast<std::size_t>(per_thread / 2),
+                                    static_cast<std::size_t>(bounds.base_page_size));
+        return threads_that_fit(bounds.available_bytes, 2 * std::uint64_t{array_pages},
+                                bounds.base_page_size, limit);
     }
     // A huge-page pool holds whole pages per array, and no page tables or
     // thread stacks, which come from ordinary memory.
@@ -44,8 +49,14 @@ std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid
     if (bounds.thread_cap != 0 && bounds.thread_cap < cores) {
         cores = static_cast<std::uint32_t>(bounds.thread_cap);
     }
+    if ((bounds.available_bytes == 0 && bounds.large_page_size == 0) ||
+        grid_bytes_per_thread(grid_size) == 0) {
+        return cores;  // memory unknown, or a byte count that wrapped
+    }
+    // When not even one grid fits, one thread: the run then refuses it with
+    // what it needs and what there is, instead of starting threads that fail.
     const std::uint64_t fit = grids_that_fit(grid_size, bounds, cores);
-    return fit == 0 ? cores : static_cast<std::uint32_t>(fit);
+    return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(fit));
 }
 
 std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,

@@ -26,9 +26,9 @@ struct thread_count_bounds {
 /// process may run on, but no more than the whole CPUs of its CPU quota,
 /// than the system's thread cap, and than there are threads whose grids of
 /// edge `grid_size` fit in the available memory with what each thread needs
-/// besides (run_grid_budget). Memory that is unknown (0) or too small for
-/// one thread does not limit the count. Never 0: a machine without any core
-/// reported gets 1.
+/// besides (run_memory_need). Memory that is unknown (0) does not limit the
+/// count; memory too small for one thread gives 1, which the run then
+/// refuses. Never 0: a machine without any core reported gets 1.
 std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
                                 const thread_count_bounds& bounds);
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <stop_token>
@@ -301,6 +302,60 @@ bool clocks_allow_run(const run_request& request, const run_environment& env,
     return true;
 }
 
+/// The run's whole need of memory held against what there is.
+struct memory_weighing {
+    bool fits = true;
+    std::uint64_t needed = 0;
+    std::uint64_t available = 0;
+    /// What the ledger may admit of grids on ordinary pages; 0 for no limit.
+    std::uint64_t grid_budget = 0;
+};
+
+// Every thread's two arrays in whole pages, and on ordinary pages what the
+// run needs besides them, against the memory they come from: all the grids
+// fit or none is built. Unknown memory (0) limits nothing; an empty
+// large-page pool fits no grid.
+memory_weighing weigh_memory(const run_request& request, const run_environment& env,
+                             std::uint32_t p) {
+    memory_weighing w;
+    const std::uint64_t array_bytes = grid_bytes_per_thread(request.grid_size) / 2;
+    if (array_bytes == 0) {
+        return w;  // the byte count wrapped: each array's own allocation refuses it
+    }
+    const auto whole_pages = [array_bytes](std::uint64_t page) -> std::uint64_t {
+        const std::uint64_t rounded = large_page_request_size(static_cast<std::size_t>(array_bytes),
+                                                              static_cast<std::size_t>(page));
+        return rounded == 0 ? 0 : 2 * rounded;
+    };
+    if (request.large_pages) {
+        const std::size_t page = env.large_page_size != nullptr ? env.large_page_size() : 0;
+        if (page == 0 || env.large_page_budget == nullptr) {
+            return w;  // no large pages: every request fails on its own
+        }
+        const std::uint64_t grid = whole_pages(page);
+        w.available = env.large_page_budget();
+        if (grid == 0 || __builtin_mul_overflow(grid, std::uint64_t{p}, &w.needed)) {
+            w.needed = std::numeric_limits<std::uint64_t>::max();
+        }
+        w.fits = w.needed <= w.available;
+        return w;
+    }
+    w.available = env.memory_budget != nullptr ? env.memory_budget() : 0;
+    if (w.available == 0) {
+        return w;
+    }
+    const std::uint64_t page = base_page_size();
+    const std::uint64_t grid = whole_pages(page);
+    w.needed =
+        grid == 0 ? std::numeric_limits<std::uint64_t>::max() : run_memory_need(p, grid, page);
+    w.fits = w.needed <= w.available;
+    if (w.fits) {
+        // What is kept besides the grids stays out of the ledger's reach.
+        w.grid_budget = w.available - (w.needed - grid * p);
+    }
+    return w;
+}
+
 }  // namespace
 
 run_environment run_environment::standard() {
@@ -313,6 +368,8 @@ run_environment run_environment::standard() {
         &isa_support_check,
         &system_thread_limit,
         &grid_memory_budget,
+        &available_large_page_memory,
+        &enable_large_pages,
         &std::cout,
         &std::cerr,
     };
@@ -353,6 +410,26 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         result.failed = true;
         return result;
     }
+    // The budget is read once, here, before anything is built for the
+    // threads: workers never read the system, and the grids they claim are
+    // counted against what was free before any of them existed.
+    memory_weighing memory;
+    try {
+        memory = weigh_memory(request, env, p);
+    } catch (const std::bad_alloc&) {
+        *env.err << "not enough memory to run " << p << " threads; aborting" << std::endl;
+        result.failed = true;
+        return result;
+    }
+    if (!memory.fits) {
+        *env.err << fmt::format(
+                        "not enough memory for {} thread{} at N = {}: {} needed, {} available", p,
+                        p > 1 ? "s" : "", request.grid_size, format_bytes(memory.needed),
+                        format_bytes(memory.available))
+                 << std::endl;
+        result.failed = true;
+        return result;
+    }
     // Everything a run keeps per thread is set up before the first worker
     // starts, so that a thread count too large for memory ends the run here
     // instead of ending the program.
@@ -373,17 +450,8 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         return result;
     }
 
-    // The memory guard's budget is read once, here: workers never read the
-    // system, and the grids they claim are counted against what was free
-    // before any of them existed.
     grid_memory_ledger& ledger = process_grid_ledger();
-    std::uint64_t available = 0;
-    try {
-        available = env.memory_budget != nullptr ? env.memory_budget() : 0;
-    } catch (const std::bad_alloc&) {
-        available = 1;  // too short of memory to read the figure: no grid fits
-    }
-    ledger.set_budget(run_grid_budget(available, p, base_page_size()));
+    ledger.set_budget(memory.grid_budget);
 
     run_shared& shared = *shared_owner;
     bool all_started = true;

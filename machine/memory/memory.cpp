@@ -114,39 +114,42 @@ std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size) {
     return tables * page_size;
 }
 
-std::uint64_t run_grid_budget(std::uint64_t available, std::uint64_t threads,
+std::uint64_t run_memory_need(std::uint64_t threads, std::uint64_t grid_bytes,
                               std::uint64_t page_size) {
-    if (available == 0) {
-        return 0;
-    }
+    constexpr std::uint64_t too_much = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t grids = 0;
     std::uint64_t besides = 0;
-    if (__builtin_mul_overflow(threads, thread_memory_allowance, &besides) ||
-        __builtin_add_overflow(besides, process_memory_reserve, &besides) || besides >= available) {
-        return 1;
+    std::uint64_t need = 0;
+    if (__builtin_mul_overflow(threads, grid_bytes, &grids) ||
+        __builtin_mul_overflow(threads, thread_memory_allowance, &besides) ||
+        __builtin_add_overflow(besides, process_memory_reserve, &besides) ||
+        __builtin_add_overflow(grids, besides, &need) ||
+        __builtin_add_overflow(need, page_table_bytes(grids, page_size), &need)) {
+        return too_much;
     }
-    // The page tables of the grids grow with them: of the rest, the share
-    // that holds grids together with their tables.
-    const std::uint64_t rest = available - besides;
-    const std::uint64_t tables = page_table_bytes(rest, page_size);
-    return rest > tables ? rest - tables : 1;
+    return need;
 }
 
 std::uint64_t threads_that_fit(std::uint64_t available, std::uint64_t grid_bytes,
                                std::uint64_t page_size, std::uint64_t limit) {
-    if (grid_bytes == 0 || grid_bytes > available) {
+    if (grid_bytes == 0) {
         return 0;
     }
-    // Fewer threads leave more room per thread, so count down from a number
-    // that cannot fit: every thread takes its grids and its allowance.
-    std::uint64_t threads = std::min(limit, available / (grid_bytes + thread_memory_allowance));
-    while (threads > 0) {
-        const std::uint64_t budget = run_grid_budget(available, threads, page_size);
-        if (budget / threads >= grid_bytes) {
-            break;
+    // The need grows with the count: the largest count that fits, by halving
+    // the range between one that fits and one that does not.
+    std::uint64_t fits = 0;
+    std::uint64_t too_many =
+        std::min({limit, available / grid_bytes, std::numeric_limits<std::uint64_t>::max() - 1}) +
+        1;
+    while (too_many - fits > 1) {
+        const std::uint64_t middle = fits + (too_many - fits) / 2;
+        if (run_memory_need(middle, grid_bytes, page_size) <= available) {
+            fits = middle;
+        } else {
+            too_many = middle;
         }
-        --threads;
     }
-    return threads;
+    return fits;
 }
 
 bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t budget) {

@@ -102,17 +102,16 @@ inline constexpr std::uint64_t process_memory_reserve = 4 * 1024 * 1024;
 /// each level rounded up to whole table pages. 0 for a `page_size` of 0.
 std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size);
 
-/// Of `available` bytes of physical memory (0: unknown), what the grids of a
-/// run with `threads` threads may take: the rest once the threads' allowance
-/// and the process reserve are set aside, less the page tables that map the
-/// grids in pages of `page_size`. 0 when `available` is 0; 1 when nothing is
-/// left (0 would read as unknown).
-std::uint64_t run_grid_budget(std::uint64_t available, std::uint64_t threads,
+/// What a run of `threads` threads with `grid_bytes` of grids each needs of
+/// physical memory: the grids, what each thread needs besides them
+/// (thread_memory_allowance), the process reserve, and the page tables that
+/// map the grids in pages of `page_size`. The largest value when the sum
+/// does not fit in 64 bits.
+std::uint64_t run_memory_need(std::uint64_t threads, std::uint64_t grid_bytes,
                               std::uint64_t page_size);
 
-/// The most threads whose grids of `grid_bytes` each fit in `available` bytes
-/// by run_grid_budget; 0 when not even one does or `grid_bytes` is 0. At most
-/// `limit`.
+/// The most threads, at most `limit`, whose run_memory_need fits in
+/// `available` bytes; 0 when not even one does or `grid_bytes` is 0.
 std::uint64_t threads_that_fit(std::uint64_t available, std::uint64_t grid_bytes,
                                std::uint64_t page_size, std::uint64_t limit);
 
@@ -134,9 +133,9 @@ bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t b
 /// Linux over-commits memory, so an allocation larger than the machine can
 /// back would succeed and the process be killed later while the grid is
 /// zero-filled; the ledger refuses such a request up front instead. A run
-/// sets the budget once, before its workers start (run_grid_budget of the
-/// memory free at that moment), so the grids it admits are not counted
-/// twice and no worker reads the system. Thread-safe.
+/// sets the budget once, before its workers start (the memory free at that
+/// moment less what run_memory_need keeps besides the grids), so the grids it
+/// admits are not counted twice and no worker reads the system. Thread-safe.
 class grid_memory_ledger {
   public:
     /// Move-only claim on ledger bytes; gives them back when destroyed.
@@ -185,9 +184,8 @@ class grid_memory_ledger {
     std::uint64_t budget_ = 0;
 };
 
-/// The physical memory that the grids of a run must fit in, in bytes, before
-/// run_grid_budget sets aside what the run needs besides them; 0 for no
-/// limit. On Linux the available physical memory, as the system
+/// The physical memory that a run must fit in (see run_memory_need), in
+/// bytes; 0 for no limit. On Linux the available physical memory, as the system
 /// over-commits; on Windows 0, as the system refuses at allocation what it
 /// cannot commit. Read afresh at every call.
 std::uint64_t grid_memory_budget();

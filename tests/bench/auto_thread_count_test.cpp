@@ -34,8 +34,9 @@ thread_count_bounds memory(std::uint64_t available) {
 }
 
 TEST(AutoThreadCount, CoresLimitedByMemoryThatFits) {
-    // 514^3 x 64 bytes per thread do not fit in 4 GiB: memory does not limit.
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, memory(4 * gib)), 8u);
+    // 514^3 x 64 bytes per thread do not fit in 4 GiB: one thread, which
+    // the run then refuses with what it needs.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, memory(4 * gib)), 1u);
     // 194^3 x 64 bytes fit 36 times in 16 GiB; hardware threads count once.
     EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(16 * gib)), 8u);
     EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(0)), 8u);  // memory unknown
@@ -68,8 +69,8 @@ TEST(AutoThreadCount, LargePagesCountThePoolInWholePagesPerArray) {
     EXPECT_EQ(auto_thread_count(uniform(8, 1), 64,
                                 {.available_bytes = 39 * huge, .large_page_size = huge}),
               3u);
-    // An empty pool says nothing about how many would fit: the cores decide.
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, {.large_page_size = huge}), 8u);
+    // An empty pool holds no grid: one thread, which the run refuses.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, {.large_page_size = huge}), 1u);
 }
 
 TEST(AutoThreadCount, NoCoresAndUnknownTopology) {

@@ -64,7 +64,10 @@ class fake_workload : public workload {
     std::uint64_t n_ = 0;
 };
 
+std::atomic<int> workloads_made{0};
+
 std::unique_ptr<workload> make_fake(std::string_view name, std::uint32_t index, std::string_view) {
+    ++workloads_made;
     if (name != "fake") {
         return nullptr;
     }
@@ -325,9 +328,12 @@ TEST(RunBenchmark, RealWorkloadsGiveValidScores) {
 TEST(RunBenchmark, RunsTheSystemCannotHoldAreInvalid) {
     const driver_output huge = drive(one_second(1, 8192));
     EXPECT_FALSE(huge.score.has_value());
-    EXPECT_EQ(huge.err,
-              "field allocation failed in thread 0\nfield allocation failed\n"
-              "==================\n  invalid result \n==================\n");
+    EXPECT_EQ(huge.err.rfind("not enough memory for 1 thread at N = 8192: 32.09 TiB needed, ", 0),
+              0u)
+        << huge.err;
+    EXPECT_NE(huge.err.find(" available\n==================\n  invalid result \n"),
+              std::string::npos);
+    EXPECT_EQ(huge.out.find("allocating fields"), std::string::npos);
 
     // More threads than any system runs: refused before any table per
     // thread is built (these would take hundreds of gigabytes).
@@ -360,18 +366,46 @@ std::uint64_t one_grid_of_64() {
 
 TEST(RunBenchmark, MemoryBudgetIsReadOnceBeforeTheWorkersStart) {
     // Room for one thread's grids and what a run of two needs besides: the
-    // second worker's grid is refused, whichever worker asks second.
+    // run of two is refused before any worker starts, with one message.
     run_environment env = host_independent();
     env.memory_budget = &one_grid_of_64;
     const driver_output two = drive(one_second(2, 64), env);
     EXPECT_FALSE(two.score.has_value());
     EXPECT_EQ(budget_reads, 1);
-    EXPECT_NE(two.err.find("field allocation failed in thread "), std::string::npos);
+    EXPECT_EQ(two.err,
+              "not enough memory for 2 threads at N = 64: 39.68 MiB needed, 22.09 MiB available\n"
+              "==================\n  invalid result \n==================\n");
+    EXPECT_EQ(two.out.find("allocating fields"), std::string::npos);
     EXPECT_EQ(process_grid_ledger().live_bytes(), 0u);
 
     const driver_output one = drive(one_second(1, 64), env);
     EXPECT_TRUE(one.score.has_value()) << one.err;
     EXPECT_EQ(budget_reads, 2);
+}
+
+std::uint64_t about_22_gib() {
+    return 24'051'816'857;
+}
+
+TEST(RunCoordinator, RunWhoseGridsDoNotAllFitStartsNoWorker) {
+    plan = {};
+    workloads_made = 0;
+    run_environment env = host_independent();
+    env.memory_budget = &about_22_gib;
+    auto big = run({.threads = 200, .grid_size = 192}, env);
+    EXPECT_TRUE(big.result.failed);
+    EXPECT_TRUE(big.result.results.empty());
+    EXPECT_EQ(big.err,
+              "not enough memory for 200 threads at N = 192: 87.26 GiB needed, 22.40 GiB "
+              "available\n");
+    EXPECT_EQ(big.out.find("allocating fields"), std::string::npos);
+    EXPECT_EQ(workloads_made, 0);
+
+    // As many threads as fit run; unknown memory (0) limits nothing.
+    auto fitting = run({.threads = 4, .grid_size = 192}, env);
+    EXPECT_FALSE(fitting.result.failed);
+    env.memory_budget = [] { return std::uint64_t{0}; };
+    EXPECT_FALSE(run({.threads = 2, .grid_size = 192}, env).result.failed);
 }
 
 TEST(RunBenchmark, DriverResolvesThreadsAndClampsDuration) {
