@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "bench/bench_config.h"
+#include "bench/console_writer.h"
 #include "bench/phase_barrier.h"
 #include "bench/progress_line.h"
 #include "bench/report.h"
@@ -35,7 +36,8 @@ struct run_shared {
     const run_request& request;
     const run_environment& env;
     run_result& result;
-    std::mutex console_lock;
+    /// Every console write of the workers goes through it, in order.
+    console_writer console;
     std::mutex results_lock;
     phase_barrier barrier;
     std::stop_source stop;
@@ -48,6 +50,7 @@ struct run_shared {
         : request(r),
           env(e),
           result(out),
+          console(*e.out, *e.err),
           barrier(p, [this] { return stop.stop_requested(); }),
           progress(p),
           fast(fast_info),
@@ -66,20 +69,24 @@ class worker {
     bool timed_loop();
     void finish();
 
-    void say(std::string_view line) {
-        std::lock_guard lock(s_.console_lock);
-        *s_.env.out << line << std::endl;
-    }
+    void say(std::string_view line) { s_.console.write(console_writer::stream::out, {line, "\n"}); }
     /// Prints the lines on the error stream and stops every worker.
     void fail(std::string_view first, const error_text& second = std::nullopt) {
-        {
-            std::lock_guard lock(s_.console_lock);
-            *s_.env.err << first << std::endl;
-            if (second) {
-                *s_.env.err << *second << std::endl;
-            }
+        if (second) {
+            s_.console.write(console_writer::stream::err, {first, "\n", *second, "\n"});
+        } else {
+            s_.console.write(console_writer::stream::err, {first, "\n"});
         }
         s_.stop.request_stop();
+    }
+    /// Hands the progress line to the console, without a line end unless
+    /// `line_end`; formatted on the stack, as the reporter does it once per
+    /// round of its timed loop.
+    void show_progress(std::int64_t elapsed_s, bool line_end) {
+        fmt::memory_buffer line;
+        format_progress_to(line, elapsed_s, s_.request.duration_s, s_.progress);
+        s_.console.write(console_writer::stream::out,
+                         {std::string_view(line.data(), line.size()), line_end ? "\n" : ""});
     }
     std::int64_t coarse_now() const { return static_cast<std::int64_t>(coarse_timer::now()); }
 
@@ -159,8 +166,7 @@ bool worker::timed_loop() {
     const thread_times times_start = read_thread_times();
     while (true) {
         if (is_reporter_) {
-            std::lock_guard lock(s_.console_lock);
-            print_progress(loop_ms / 1000, duration_s, s_.progress, *s_.env.out);
+            show_progress(loop_ms / 1000, false);
         }
         error_text e = work_->before_step(iterations_);
         if (!e)
@@ -199,12 +205,7 @@ bool worker::timed_loop() {
 
 void worker::finish() {
     if (is_reporter_) {
-        {
-            std::lock_guard lock(s_.console_lock);
-            print_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), s_.request.duration_s,
-                           s_.progress, *s_.env.out);
-            *s_.env.out << std::endl;
-        }
+        show_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), true);
         say("validating result..");
     }
     if (error_text e = work_->validate(iterations_)) {
@@ -226,15 +227,13 @@ void worker::finish() {
 void run_worker_guarded(run_shared& s, std::uint32_t index) noexcept {
     const auto abandon = [&s, index](std::string_view what, const char* detail) {
         s.stop.request_stop();
-        {
-            std::lock_guard lock(s.console_lock);
-            std::ostream& err = *s.env.err;
+        s.console.write_now([&](std::ostream&, std::ostream& err) {
             if (detail == nullptr) {
                 err << what << index << std::endl;
             } else {
                 err << "thread " << index << what << detail << std::endl;
             }
-        }
+        });
         s.barrier.arrive_and_drop();
     };
     try {
@@ -454,15 +453,17 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     ledger.set_budget(memory.grid_budget);
 
     run_shared& shared = *shared_owner;
+    // From here until the workers are joined, the console is written by a
+    // thread of its own: no worker waits for the reader of the output.
+    shared.console.start();
     bool all_started = true;
     // Said while the exception that gives the reason is still alive.
     const auto cannot_start = [&](std::uint32_t i, const char* reason) {
         all_started = false;
         shared.stop.request_stop();
-        {
-            std::lock_guard lock(shared.console_lock);
-            *env.err << "could not start worker thread " << i << ": " << reason << std::endl;
-        }
+        shared.console.write_now([&](std::ostream&, std::ostream& err) {
+            err << "could not start worker thread " << i << ": " << reason << std::endl;
+        });
         // The workers that did start are let go at the first barrier phase:
         // it no longer waits for this one, the ones after it, or worker 0,
         // which is not run.
@@ -486,6 +487,8 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     for (std::thread& t : threads) {
         t.join();
     }
+    // The last line is out before the caller prints the per-thread table.
+    shared.console.finish();
     ledger.set_budget(0);
     result.failed = shared.stop.stop_requested();
     return result;

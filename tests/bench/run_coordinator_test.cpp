@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -9,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bench/console_writer.h"
 #include "bench/driver.h"
 #include "machine/memory/memory.h"
 
@@ -283,6 +287,106 @@ TEST(RunCoordinator, WorkerThatCannotStartEndsTheRunWithoutHanging) {
     auto short_of_memory = run({.threads = 5}, env);
     EXPECT_TRUE(short_of_memory.result.failed);
     EXPECT_EQ(short_of_memory.err, "could not start worker thread 4: not enough memory\n");
+}
+
+/// A console that takes nothing until opened, as a pipe whose reader
+/// sleeps; it records what each stream got, in the order it came.
+class held_console {
+  public:
+    class buffer : public std::streambuf {
+      public:
+        buffer(held_console& console, char tag) : console_(console), tag_(tag) {}
+
+      protected:
+        std::streamsize xsputn(const char* s, std::streamsize n) override {
+            console_.take(tag_, std::string_view(s, static_cast<std::size_t>(n)));
+            return n;
+        }
+        int overflow(int c) override {
+            const char ch = static_cast<char>(c);
+            console_.take(tag_, std::string_view(&ch, 1));
+            return c;
+        }
+
+      private:
+        held_console& console_;
+        char tag_;
+    };
+
+    void open() {
+        const std::lock_guard lock(lock_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    bool waited_out() const { return waited_out_; }
+    /// Everything received, with "[o]" or "[e]" where the stream changes.
+    std::string record() const { return record_; }
+
+    buffer out{*this, 'o'};
+    buffer err{*this, 'e'};
+
+  private:
+    void take(char tag, std::string_view text) {
+        std::unique_lock lock(lock_);
+        // Should a writer wait for this console, the test would open it only
+        // after the deadline.
+        if (!opened_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; })) {
+            waited_out_ = true;
+        }
+        if (tag != last_tag_) {
+            record_ += tag == 'o' ? "[o]" : "[e]";
+            last_tag_ = tag;
+        }
+        record_ += text;
+    }
+
+    std::mutex lock_;
+    std::condition_variable opened_;
+    bool open_ = false;
+    bool waited_out_ = false;
+    char last_tag_ = 0;
+    std::string record_;
+};
+
+TEST(ConsoleWriter, ASlowReaderHoldsUpNoWriterAndMissesNothing) {
+    held_console console;
+    std::ostream out(&console.out);
+    std::ostream err(&console.err);
+    std::string expected;
+    {
+        console_writer writer(out, err);
+        ASSERT_TRUE(writer.start());
+        expected += "[o]";
+        for (int i = 0; i < 3000; ++i) {
+            const std::string n = std::to_string(i);
+            writer.write(console_writer::stream::out, {"\rbenchmarking... ", n});
+            expected += "\rbenchmarking... " + n;
+            if (i % 1000 == 999) {
+                writer.write(console_writer::stream::err, {"line ", n, "\n"});
+                expected += "[e]line " + n + "\n[o]";
+            }
+        }
+        writer.write(console_writer::stream::out, {"\n"});
+        expected += "\n";
+        // Every text above was handed over while the console took nothing.
+        console.open();
+        writer.finish();
+        // Once finished, texts are written at once.
+        writer.write(console_writer::stream::err, {"after\n"});
+        expected += "[e]after\n";
+    }
+    EXPECT_FALSE(console.waited_out());
+    EXPECT_EQ(console.record(), expected);
+}
+
+TEST(ConsoleWriter, WithoutAThreadTextsAreWrittenAtOnce) {
+    std::ostringstream out;
+    std::ostringstream err;
+    console_writer writer(out, err);
+    writer.write(console_writer::stream::out, {"a", "b\n"});
+    EXPECT_EQ(out.str(), "ab\n");
+    writer.write_now([](std::ostream&, std::ostream& e) { e << "now" << std::endl; });
+    EXPECT_EQ(err.str(), "now\n");
 }
 
 struct driver_output {
