@@ -8,6 +8,7 @@
 #include <stop_token>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -39,6 +40,10 @@ struct run_shared {
     /// Every console write of the workers goes through it, in order.
     console_writer console;
     std::mutex results_lock;
+    /// Each cause of a thread's failure that was told, with the count of
+    /// further threads that failed for it and were not told one by one.
+    std::vector<std::pair<std::string, std::uint64_t>> causes;
+    std::mutex causes_lock;
     phase_barrier barrier;
     std::stop_source stop;
     progress_table progress;
@@ -55,6 +60,33 @@ struct run_shared {
           progress(p),
           fast(fast_info),
           coarse(coarse_info) {}
+
+    /// Whether `cause` is new to the run; when it is not, counts one more
+    /// thread that failed for it.
+    bool first_of_cause(std::string_view cause) {
+        const std::lock_guard lock(causes_lock);
+        for (auto& [told, more] : causes) {
+            if (told == cause) {
+                ++more;
+                return false;
+            }
+        }
+        causes.emplace_back(cause, 0);
+        return true;
+    }
+
+    /// One line per cause that more than one thread failed for, after the
+    /// first thread's own lines: "... and 63 more threads: CAUSE".
+    void tell_repeated_causes() {
+        for (const auto& [cause, more] : causes) {
+            if (more != 0) {
+                console.write(
+                    console_writer::stream::err,
+                    {fmt::format("... and {} more thread{}: {}", more, more > 1 ? "s" : "", cause),
+                     "\n"});
+            }
+        }
+    }
 };
 
 class worker {
@@ -70,6 +102,16 @@ class worker {
     void finish();
 
     void say(std::string_view line) { s_.console.write(console_writer::stream::out, {line, "\n"}); }
+    /// Stops every worker; prints the lines on the error stream unless an
+    /// earlier thread failed for the same `cause`, which is then counted.
+    void fail_for(std::string_view cause, std::string_view first,
+                  const error_text& second = std::nullopt) {
+        if (s_.first_of_cause(cause)) {
+            fail(first, second);
+        } else {
+            s_.stop.request_stop();
+        }
+    }
     /// Prints the lines on the error stream and stops every worker.
     void fail(std::string_view first, const error_text& second = std::nullopt) {
         if (second) {
@@ -124,11 +166,12 @@ bool worker::prepare() {
     const std::int64_t init_start = fast_timer::now();
     work_ = s_.env.make_workload(s_.request.workload_name, index_, s_.request.isa_name);
     if (!work_) {
-        fail(fmt::format("could not initalize workload {} in thread {}", s_.request.workload_name,
-                         index_));
+        const std::string cause =
+            fmt::format("could not initalize workload {}", s_.request.workload_name);
+        fail_for(cause, fmt::format("{} in thread {}", cause, index_));
     } else if (error_text e = work_->allocate_fields(
                    grid_request{s_.request.large_pages, s_.request.grid_size, cell_size})) {
-        fail(fmt::format("field allocation failed in thread {}", index_), e);
+        fail_for(*e, fmt::format("field allocation failed in thread {}", index_), e);
     }
     if (s_.barrier.arrive_and_wait()) {
         return false;  // some worker failed before this phase ended
@@ -138,7 +181,7 @@ bool worker::prepare() {
         say("initalizing fields...");
     }
     if (error_text e = work_->initialize()) {
-        fail(fmt::format("failed to initalize field in thread {}", index_), e);
+        fail_for(*e, fmt::format("failed to initalize field in thread {}", index_), e);
     }
     if (s_.barrier.arrive_and_wait()) {
         return false;  // some worker failed before this phase ended
@@ -227,7 +270,18 @@ void worker::finish() {
 void run_worker_guarded(run_shared& s, std::uint32_t index) noexcept {
     const auto abandon = [&s, index](std::string_view what, const char* detail) {
         s.stop.request_stop();
+        bool first = true;
+        if (detail == nullptr) {
+            try {
+                first = s.first_of_cause("not enough memory");
+            } catch (const std::bad_alloc&) {
+                // not even room to count it: said on its own line
+            }
+        }
         s.console.write_now([&](std::ostream&, std::ostream& err) {
+            if (!first) {
+                return;
+            }
             if (detail == nullptr) {
                 err << what << index << std::endl;
             } else {
@@ -487,6 +541,7 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     for (std::thread& t : threads) {
         t.join();
     }
+    shared.tell_repeated_causes();
     // The last line is out before the caller prints the per-thread table.
     shared.console.finish();
     ledger.set_budget(0);

@@ -167,8 +167,16 @@ TEST(RunCoordinator, FailuresBeforeTheLoopStopEveryWorker) {
     auto unknown = run({.threads = 4, .workload = "nothing"});
     EXPECT_TRUE(unknown.result.failed);
     EXPECT_TRUE(unknown.result.results.empty());
-    EXPECT_EQ(count(unknown.err, "could not initalize workload nothing in thread "), 4u);
+    EXPECT_EQ(count(unknown.err, "could not initalize workload nothing in thread "), 1u);
     EXPECT_EQ(unknown.out.find("initalizing fields"), std::string::npos);
+    // Threads that fail for one cause are told once, then counted.
+    auto many = run({.threads = 64, .workload = "nothing"});
+    EXPECT_EQ(count(many.err, "\n"), 2u) << many.err;
+    EXPECT_EQ(many.err.rfind("could not initalize workload nothing in thread ", 0), 0u);
+    EXPECT_NE(many.err.find("\n... and 63 more threads: could not initalize workload nothing\n"),
+              std::string::npos);
+    EXPECT_NE(unknown.err.find("\n... and 3 more threads: could not initalize workload nothing\n"),
+              std::string::npos);
 
     plan = {failure_plan::op::allocate, 2, 0};
     auto alloc = run({.threads = 4});
