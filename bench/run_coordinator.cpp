@@ -421,6 +421,7 @@ run_environment run_environment::standard() {
         &isa_support_check,
         &system_thread_limit,
         &grid_memory_budget,
+        &grid_memory_budget,
         &available_large_page_memory,
         &enable_large_pages,
         &std::cout,
@@ -505,6 +506,10 @@ run_result execute_run(const run_request& request, const run_environment& env) {
 
     grid_memory_ledger& ledger = process_grid_ledger();
     ledger.set_budget(memory.grid_budget);
+    // Where the budget limits the grids, it is also watched while they are
+    // filled: another run in the same memory group can take what this one
+    // was weighed against.
+    ledger.set_watch(memory.grid_budget != 0 ? env.memory_watch : nullptr);
 
     run_shared& shared = *shared_owner;
     // From here until the workers are joined, the console is written by a
@@ -545,6 +550,7 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     // The last line is out before the caller prints the per-thread table.
     shared.console.finish();
     ledger.set_budget(0);
+    ledger.set_watch(nullptr);
     result.failed = shared.stop.stop_requested();
     return result;
 }

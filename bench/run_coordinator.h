@@ -53,6 +53,10 @@ struct run_environment {
     /// The physical memory the run must fit in, 0 for no bound; read once
     /// per run, before any worker starts.
     std::uint64_t (*memory_budget)();
+    /// The same figure read afresh while the grids are first filled, to
+    /// give them up when other programs take the memory meanwhile; nullptr
+    /// for no such watch.
+    std::uint64_t (*memory_watch)();
     /// With large pages: what the large-page pool can still hand out (0:
     /// nothing) and the large-page size (0: none); read likewise.
     std::uint64_t (*large_page_budget)();

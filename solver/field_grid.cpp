@@ -35,10 +35,19 @@ field_array field_array::create(std::uint64_t dim, bool large_pages, grid_memory
     return array;
 }
 
-void field_array::zero() {
-    if (cells_ != nullptr) {
-        std::memset(static_cast<void*>(cells_), 0, count_ * sizeof(field_cell));
+bool field_array::zero() {
+    if (cells_ == nullptr) {
+        return true;
     }
+    if (reservation_.bytes() == 0) {
+        std::memset(static_cast<void*>(cells_), 0, count_ * sizeof(field_cell));
+        return true;
+    }
+    if (!reservation_.first_touch(cells_)) {
+        release();
+        return false;
+    }
+    return true;
 }
 
 field_array field_array::allocate(std::uint64_t dim, bool large_pages, grid_memory_ledger& ledger) {
@@ -126,8 +135,10 @@ yee_grid build_yee_grid(const grid_request& request, grid_memory_ledger& ledger)
         // could never be used.
         obtain_both();
     }
-    grid.e.zero();
-    grid.h.zero();
+    if (!grid.e.zero() || !grid.h.zero()) {
+        grid.e.release();
+        grid.h.release();
+    }
     grid.dx = request.cell_size;
     grid.dt = grid.dx * 0.5;
     grid.cell_volume = std::pow(grid.dx, 3.0);

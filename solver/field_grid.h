@@ -47,9 +47,13 @@ class field_array {
     /// them before touching any.
     static field_array allocate(std::uint64_t dim, bool large_pages, grid_memory_ledger& ledger);
 
-    /// Sets every cell to zero. Zeroing on the thread that will run the
-    /// kernels also places the pages on that thread's memory node.
-    void zero();
+    /// Sets every cell to zero, which is when the system backs the pages;
+    /// zeroing on the thread that will run the kernels also places them on
+    /// that thread's memory node. An array admitted by a ledger is filled
+    /// through it (grid_memory_ledger::first_touch): when other programs
+    /// took the memory meanwhile, the storage is given back and the result
+    /// is false.
+    bool zero();
 
     /// Cells per axis, N + 2.
     std::uint64_t dim() const { return dim_; }

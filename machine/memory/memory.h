@@ -151,13 +151,19 @@ class grid_memory_ledger {
         std::uint64_t bytes() const { return bytes_; }
         void release() noexcept;
 
+        /// Zero-fills the claimed storage at `data`, `bytes()` long, as the
+        /// ledger's first_touch does. An empty claim has nothing to fill.
+        bool first_touch(void* data) noexcept;
+
       private:
         friend class grid_memory_ledger;
         reservation(grid_memory_ledger* ledger, std::uint64_t bytes)
-            : ledger_(ledger), bytes_(bytes) {}
+            : ledger_(ledger), bytes_(bytes), untouched_(bytes) {}
 
         grid_memory_ledger* ledger_ = nullptr;
         std::uint64_t bytes_ = 0;
+        /// Bytes not yet zero-filled, which the system has not backed yet.
+        std::uint64_t untouched_ = 0;
     };
 
     /// A ledger that admits grids against `budget` bytes (0: no limit).
@@ -168,6 +174,25 @@ class grid_memory_ledger {
     /// Replaces the budget (0: no limit); grids held stay counted.
     void set_budget(std::uint64_t budget);
 
+    /// What first_touch asks, between chunks, for the memory still free to
+    /// the process (the budget's source read afresh; 0: unknown). nullptr
+    /// fills without asking.
+    using headroom_reader = std::uint64_t (*)();
+    void set_watch(headroom_reader watch);
+
+    /// Zero-fills the storage of `claim` at `data` in chunks of
+    /// first_touch_chunk bytes, which is when the system backs it. Before
+    /// each chunk it asks the watch how much memory is still free and gives
+    /// up, returning false, when that is less than every claim's bytes not
+    /// yet filled plus process_memory_reserve: another program (a second run
+    /// in the same memory control group) took memory since the run was
+    /// weighed, and filling on would have the kernel kill one of them. The
+    /// caller then gives the storage back.
+    bool first_touch(reservation& claim, void* data) noexcept;
+
+    /// Bytes claimed and not yet zero-filled.
+    std::uint64_t untouched_bytes() const;
+
     /// Claims `bytes` for a grid, or nothing when admit_grid_bytes refuses.
     /// Never reads the system and never throws.
     /// REQUIRES: the ledger outlives the reservation.
@@ -177,12 +202,22 @@ class grid_memory_ledger {
     std::uint64_t live_bytes() const;
 
   private:
-    void give_back(std::uint64_t bytes) noexcept;
+    void give_back(std::uint64_t bytes, std::uint64_t untouched) noexcept;
+    bool may_touch() const noexcept;
+    void touched(reservation& claim, std::uint64_t bytes) noexcept;
 
     mutable std::mutex lock_;
     std::uint64_t live_ = 0;
+    std::uint64_t untouched_ = 0;
     std::uint64_t budget_ = 0;
+    headroom_reader watch_ = nullptr;
 };
+
+/// The bytes first_touch fills between two looks at the free memory: small
+/// against process_memory_reserve, so that two runs filling at once in one
+/// memory group, each looking before every chunk, cannot together pass the
+/// group's limit by more than what the reserve covers.
+inline constexpr std::uint64_t first_touch_chunk = 2 * 1024 * 1024;
 
 /// The physical memory that a run must fit in (see run_memory_need), in
 /// bytes; 0 for no limit. On Linux the available physical memory, as the system

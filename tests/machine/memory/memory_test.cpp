@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -90,6 +91,48 @@ TEST(GridMemoryLedger, AdmitsAgainstTheBudgetOfTheRun) {
     EXPECT_FALSE(ledger.reserve(501).has_value());
     ledger.set_budget(0);
     EXPECT_TRUE(ledger.reserve(std::uint64_t{1} << 50).has_value());
+}
+
+// Memory still free as another program takes it, for the watch.
+std::uint64_t free_memory = 0;
+std::uint64_t watch_free_memory() {
+    return free_memory;
+}
+
+TEST(GridMemoryLedger, FirstTouchGivesUpWhenOthersTakeTheMemory) {
+    constexpr std::uint64_t chunk = first_touch_chunk;
+    grid_memory_ledger ledger;
+    ledger.set_watch(&watch_free_memory);
+    std::vector<unsigned char> one(3 * chunk + 5, 0xff);
+    std::vector<unsigned char> two(2 * chunk, 0xff);
+    auto first = ledger.reserve(one.size());
+    auto second = ledger.reserve(two.size());
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(ledger.untouched_bytes(), one.size() + two.size());
+
+    // Room for both claims and the reserve: filled, and counted as filled.
+    free_memory = one.size() + two.size() + process_memory_reserve;
+    EXPECT_TRUE(first->first_touch(one.data()));
+    EXPECT_EQ(std::count(one.begin(), one.end(), 0), static_cast<std::ptrdiff_t>(one.size()));
+    EXPECT_EQ(ledger.untouched_bytes(), two.size());
+
+    // Another program took memory: what is left no longer holds the rest.
+    free_memory = two.size() + process_memory_reserve - 1;
+    EXPECT_FALSE(second->first_touch(two.data()));
+    EXPECT_EQ(two[0], 0xff);
+    second->release();
+    EXPECT_EQ(ledger.untouched_bytes(), 0u);
+    EXPECT_EQ(ledger.live_bytes(), one.size());
+
+    // Unknown free memory, or no watch, does not stop the fill.
+    auto third = ledger.reserve(two.size());
+    free_memory = 0;
+    EXPECT_TRUE(third->first_touch(two.data()));
+    ledger.set_watch(nullptr);
+    std::fill(two.begin(), two.end(), 0xff);
+    auto fourth = ledger.reserve(two.size());
+    EXPECT_TRUE(fourth->first_touch(two.data()));
+    EXPECT_EQ(two[two.size() - 1], 0);
 }
 
 TEST(RunMemoryNeed, CountsGridsThreadsProcessAndPageTables) {
