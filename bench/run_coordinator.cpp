@@ -1,5 +1,6 @@
 #include "bench/run_coordinator.h"
 
+#include <atomic>
 #include <exception>
 #include <iostream>
 #include <limits>
@@ -364,12 +365,47 @@ struct memory_weighing {
     std::uint64_t grid_budget = 0;
 };
 
-// Every thread's two arrays in whole pages, and on ordinary pages what the
-// run needs besides them, against the memory they come from: all the grids
-// fit or none is built. Unknown memory (0) limits nothing; an empty
-// large-page pool fits no grid.
+/// Threads that earlier runs of this process started: each of them left an
+/// allocator arena, mapped already, which later runs reuse.
+std::atomic<std::uint64_t> threads_started_before{0};
+
+memory_weighing weigh_physical_memory(const run_request& request, const run_environment& env,
+                                      std::uint32_t p);
+
+// All the grids fit or none is built: the physical memory first, then,
+// under a limit on the address space (ulimit -v), every thread's grids,
+// stack and allocator arena against what the limit leaves.
 memory_weighing weigh_memory(const run_request& request, const run_environment& env,
                              std::uint32_t p) {
+    memory_weighing w = weigh_physical_memory(request, env, p);
+    if (!w.fits || env.address_space == nullptr) {
+        return w;
+    }
+    const address_space_facts facts = env.address_space();
+    const std::uint64_t page = request.large_pages && env.large_page_size != nullptr
+                                   ? env.large_page_size()
+                                   : base_page_size();
+    const std::uint64_t array_bytes = grid_bytes_per_thread(request.grid_size) / 2;
+    const std::uint64_t array = large_page_request_size(static_cast<std::size_t>(array_bytes),
+                                                        static_cast<std::size_t>(page));
+    if (!facts.left || array == 0) {
+        return w;
+    }
+    // P new threads: workers 1 to P - 1 (worker 0 is the calling thread) and
+    // the console writer.
+    const std::uint64_t need =
+        address_space_need(p, 2 * array, facts, threads_started_before.load());
+    if (need > *facts.left) {
+        return {false, need, *facts.left, 0};
+    }
+    return w;
+}
+
+// Every thread's two arrays in whole pages, and on ordinary pages what the
+// run needs besides them, against the memory they come from. Unknown
+// memory (0) limits nothing; an empty large-page pool fits no grid.
+memory_weighing weigh_physical_memory(const run_request& request, const run_environment& env,
+                                      std::uint32_t p) {
     memory_weighing w;
     const std::uint64_t array_bytes = grid_bytes_per_thread(request.grid_size) / 2;
     if (array_bytes == 0) {
@@ -424,6 +460,7 @@ run_environment run_environment::standard() {
         &grid_memory_budget,
         &available_large_page_memory,
         &enable_large_pages,
+        &process_address_space,
         &std::cout,
         &std::cerr,
     };
@@ -545,6 +582,9 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     }
     for (std::thread& t : threads) {
         t.join();
+    }
+    if (threads.size() + 1 > threads_started_before.load()) {
+        threads_started_before.store(threads.size() + 1);
     }
     shared.tell_repeated_causes();
     // The last line is out before the caller prints the per-thread table.

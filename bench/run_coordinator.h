@@ -9,6 +9,7 @@
 
 #include "bench/run_result.h"
 #include "machine/error_text.h"
+#include "machine/memory/system_limits.h"
 #include "machine/topology/placement.h"
 #include "solver/workload.h"
 #include "timing/timers.h"
@@ -61,6 +62,8 @@ struct run_environment {
     /// nothing) and the large-page size (0: none); read likewise.
     std::uint64_t (*large_page_budget)();
     std::size_t (*large_page_size)();
+    /// What a limit on the address space leaves the run; read likewise.
+    address_space_facts (*address_space)();
     std::ostream* out;
     std::ostream* err;
 

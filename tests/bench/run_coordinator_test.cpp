@@ -513,6 +513,17 @@ TEST(RunCoordinator, RunWhoseGridsDoNotAllFitStartsNoWorker) {
     EXPECT_EQ(big.out.find("allocating fields"), std::string::npos);
     EXPECT_EQ(workloads_made, 0);
 
+    // Under ulimit -v the threads' stacks and arenas count as well.
+    env.address_space = [] {
+        constexpr std::uint64_t mib = 1024 * 1024;
+        return address_space_facts{192 * mib, 8 * mib, 64 * mib, 16};
+    };
+    auto limited = run({.threads = 4, .grid_size = 64}, env);
+    EXPECT_TRUE(limited.result.failed);
+    EXPECT_EQ(limited.err.rfind("not enough memory for 4 threads at N = 64: ", 0), 0u);
+    EXPECT_NE(limited.err.find(" needed, 192.00 MiB available\n"), std::string::npos);
+    env.address_space = &process_address_space;
+
     // As many threads as fit run; unknown memory (0) limits nothing.
     auto fitting = run({.threads = 4, .grid_size = 192}, env);
     EXPECT_FALSE(fitting.result.failed);
