@@ -19,6 +19,14 @@ void format_progress_to(fmt::memory_buffer& buffer, std::int64_t elapsed_s,
                    total_rate, max_iterations);
 }
 
+void print_progress(std::int64_t elapsed_s, std::uint64_t duration_s, const progress_table& table,
+                    console_writer& console, bool line_end) {
+    fmt::memory_buffer line;
+    format_progress_to(line, elapsed_s, duration_s, table);
+    console.write(console_writer::stream::out,
+                  {std::string_view(line.data(), line.size()), line_end ? "\n" : ""});
+}
+
 std::string format_progress(std::int64_t elapsed_s, std::uint64_t duration_s,
                             const progress_table& table) {
     fmt::memory_buffer buffer;

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "bench/console_writer.h"
 #include "bench/run_result.h"
 
 namespace tavro {
@@ -17,6 +18,12 @@ namespace tavro {
 /// the heap.
 void format_progress_to(fmt::memory_buffer& buffer, std::int64_t elapsed_s,
                         std::uint64_t duration_s, const progress_table& table);
+
+/// Hands the progress text to `console` for standard output, followed by a
+/// line end when `line_end` is set; each text written overwrites the one
+/// before on a terminal. Formatted on the stack.
+void print_progress(std::int64_t elapsed_s, std::uint64_t duration_s, const progress_table& table,
+                    console_writer& console, bool line_end = false);
 
 /// The progress text as a string.
 std::string format_progress(std::int64_t elapsed_s, std::uint64_t duration_s,

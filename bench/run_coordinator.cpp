@@ -122,15 +122,6 @@ class worker {
         }
         s_.stop.request_stop();
     }
-    /// Hands the progress line to the console, without a line end unless
-    /// `line_end`; formatted on the stack, as the reporter does it once per
-    /// round of its timed loop.
-    void show_progress(std::int64_t elapsed_s, bool line_end) {
-        fmt::memory_buffer line;
-        format_progress_to(line, elapsed_s, s_.request.duration_s, s_.progress);
-        s_.console.write(console_writer::stream::out,
-                         {std::string_view(line.data(), line.size()), line_end ? "\n" : ""});
-    }
     std::int64_t coarse_now() const { return static_cast<std::int64_t>(coarse_timer::now()); }
 
     run_shared& s_;
@@ -210,7 +201,7 @@ bool worker::timed_loop() {
     const thread_times times_start = read_thread_times();
     while (true) {
         if (is_reporter_) {
-            show_progress(loop_ms / 1000, false);
+            print_progress(loop_ms / 1000, duration_s, s_.progress, s_.console);
         }
         error_text e = work_->before_step(iterations_);
         if (!e)
@@ -249,7 +240,8 @@ bool worker::timed_loop() {
 
 void worker::finish() {
     if (is_reporter_) {
-        show_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), true);
+        print_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), s_.request.duration_s,
+                       s_.progress, s_.console, true);
         say("validating result..");
     }
     if (error_text e = work_->validate(iterations_)) {
@@ -586,7 +578,11 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     if (threads.size() + 1 > threads_started_before.load()) {
         threads_started_before.store(threads.size() + 1);
     }
-    shared.tell_repeated_causes();
+    try {
+        shared.tell_repeated_causes();
+    } catch (const std::bad_alloc&) {
+        // the first thread of each cause has said it; the count is lost
+    }
     // The last line is out before the caller prints the per-thread table.
     shared.console.finish();
     ledger.set_budget(0);
