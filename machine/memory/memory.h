@@ -220,9 +220,9 @@ class grid_memory_ledger {
 inline constexpr std::uint64_t first_touch_chunk = 2 * 1024 * 1024;
 
 /// The physical memory that a run must fit in (see run_memory_need), in
-/// bytes; 0 for no limit. On Linux the available physical memory, as the system
-/// over-commits; on Windows 0, as the system refuses at allocation what it
-/// cannot commit. Read afresh at every call.
+/// bytes; 0 for no limit: the available physical memory, as Linux
+/// over-commits and Windows commits against its page file as well. Read
+/// afresh at every call.
 std::uint64_t grid_memory_budget();
 
 /// The ledger that every workload of this process uses; a run sets its budget.

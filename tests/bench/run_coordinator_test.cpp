@@ -518,9 +518,9 @@ TEST(RunCoordinator, RunWhoseGridsDoNotAllFitStartsNoWorker) {
         constexpr std::uint64_t mib = 1024 * 1024;
         return address_space_facts{192 * mib, 8 * mib, 64 * mib, 16};
     };
-    auto limited = run({.threads = 4, .grid_size = 64}, env);
+    auto limited = run({.threads = 4, .grid_size = 192}, env);
     EXPECT_TRUE(limited.result.failed);
-    EXPECT_EQ(limited.err.rfind("not enough memory for 4 threads at N = 64: ", 0), 0u);
+    EXPECT_EQ(limited.err.rfind("not enough memory for 4 threads at N = 192: ", 0), 0u);
     EXPECT_NE(limited.err.find(" needed, 192.00 MiB available\n"), std::string::npos);
     env.address_space = &process_address_space;
 
