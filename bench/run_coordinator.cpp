@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <system_error>
@@ -106,7 +107,7 @@ class worker {
     /// Stops every worker; prints the lines on the error stream unless an
     /// earlier thread failed for the same `cause`, which is then counted.
     void fail_for(std::string_view cause, std::string_view first,
-                  const error_text& second = std::nullopt) {
+                  std::optional<std::string_view> second = std::nullopt) {
         if (s_.first_of_cause(cause)) {
             fail(first, second);
         } else {
@@ -114,7 +115,7 @@ class worker {
         }
     }
     /// Prints the lines on the error stream and stops every worker.
-    void fail(std::string_view first, const error_text& second = std::nullopt) {
+    void fail(std::string_view first, std::optional<std::string_view> second = std::nullopt) {
         if (second) {
             s_.console.write(console_writer::stream::err, {first, "\n", *second, "\n"});
         } else {
@@ -163,7 +164,7 @@ bool worker::prepare() {
         fail_for(cause, fmt::format("{} in thread {}", cause, index_));
     } else if (error_text e = work_->allocate_fields(
                    grid_request{s_.request.large_pages, s_.request.grid_size, cell_size})) {
-        fail_for(*e, fmt::format("field allocation failed in thread {}", index_), e);
+        fail_for(*e, fmt::format("field allocation failed in thread {}", index_), *e);
     }
     if (s_.barrier.arrive_and_wait()) {
         return false;  // some worker failed before this phase ended
@@ -173,7 +174,7 @@ bool worker::prepare() {
         say("initalizing fields...");
     }
     if (error_text e = work_->initialize()) {
-        fail_for(*e, fmt::format("failed to initalize field in thread {}", index_), e);
+        fail_for(*e, fmt::format("failed to initalize field in thread {}", index_), *e);
     }
     if (s_.barrier.arrive_and_wait()) {
         return false;  // some worker failed before this phase ended
