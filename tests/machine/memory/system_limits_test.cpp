@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <string>
 
 #include "tests/machine/fake_sysfs.h"
@@ -158,6 +160,20 @@ TEST(SystemLimits, ThreadCapTakesOnlyLimitsTheKernelEnforces) {
     EXPECT_TRUE(is_initial_uid_map("         0          0 4294967295\n"));
     EXPECT_FALSE(is_initial_uid_map("         0     100000      65536\n"));
     EXPECT_FALSE(is_initial_uid_map(""));
+}
+
+TEST(SystemLimits, AddressSpaceCountsStacksAndArenasOfNewThreads) {
+    const address_space_facts facts{192 * mib, 8 * mib, 64 * mib, 16};
+    // Four threads at N = 64 (17.56 MiB of grids each): 70 MiB of grids,
+    // but 358 MiB with their stacks and arenas and the reserve.
+    const std::uint64_t grid = 2 * 2247 * 4096;
+    EXPECT_EQ(address_space_need(4, grid, facts, 0), 4 * (grid + 8 * mib) + 4 * 64 * mib + 4 * mib);
+    // Arenas that earlier runs made are mapped already; no more than the
+    // allocator's limit are ever made.
+    EXPECT_EQ(address_space_need(4, grid, facts, 3), 4 * (grid + 8 * mib) + 64 * mib + 4 * mib);
+    EXPECT_EQ(address_space_need(20, 0, facts, 0), 20 * 8 * mib + 16 * 64 * mib + 4 * mib);
+    EXPECT_EQ(address_space_need(std::uint64_t{1} << 62, grid, facts, 0),
+              std::numeric_limits<std::uint64_t>::max());
 }
 
 TEST(SystemLimits, SmallerLimitAndMountFieldsAndThisMachine) {
