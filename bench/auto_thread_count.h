@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "machine/memory/system_limits.h"
 #include "machine/topology/topology.h"
 
 namespace tavro {
@@ -20,15 +21,20 @@ struct thread_count_bounds {
     std::uint64_t large_page_size = 0;
     /// Size of ordinary pages, whose page tables the grids also need.
     std::uint64_t base_page_size = 4096;
+    /// What a limit on the address space leaves, and what each thread takes
+    /// of it besides its grids.
+    address_space_facts address_space{};
 };
 
 /// The thread count used when none is given: one thread per core the
 /// process may run on, but no more than the whole CPUs of its CPU quota,
 /// than the system's thread cap, and than there are threads whose grids of
 /// edge `grid_size` fit in the available memory with what each thread needs
-/// besides (run_grid_budget). Memory that is unknown (0) or too small for
-/// one thread does not limit the count. Never 0: a machine without any core
-/// reported gets 1.
+/// besides (run_memory_need), and than fit with their stacks and arenas in
+/// what a limit on the address space leaves (address_space_need). Memory
+/// that is unknown (0) does not limit the
+/// count; memory too small for one thread gives 1, which the run then
+/// refuses. Never 0: a machine without any core reported gets 1.
 std::uint32_t auto_thread_count(const cpu_topology& topology, std::uint64_t grid_size,
                                 const thread_count_bounds& bounds);
 

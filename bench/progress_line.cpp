@@ -2,17 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
-#include <ostream>
-
-#include <fmt/format.h>
 
 namespace tavro {
 
-namespace {
-
-// Formats into `buffer`, whose inline storage holds the whole line: the
-// reporter prints it once per iteration of its timed loop, without taking
-// memory from the heap.
 void format_progress_to(fmt::memory_buffer& buffer, std::int64_t elapsed_s,
                         std::uint64_t duration_s, const progress_table& table) {
     double total_rate = 0.0;
@@ -27,21 +19,19 @@ void format_progress_to(fmt::memory_buffer& buffer, std::int64_t elapsed_s,
                    total_rate, max_iterations);
 }
 
-}  // namespace
+void print_progress(std::int64_t elapsed_s, std::uint64_t duration_s, const progress_table& table,
+                    console_writer& console, bool line_end) {
+    fmt::memory_buffer line;
+    format_progress_to(line, elapsed_s, duration_s, table);
+    console.write(console_writer::stream::out,
+                  {std::string_view(line.data(), line.size()), line_end ? "\n" : ""});
+}
 
 std::string format_progress(std::int64_t elapsed_s, std::uint64_t duration_s,
                             const progress_table& table) {
     fmt::memory_buffer buffer;
     format_progress_to(buffer, elapsed_s, duration_s, table);
     return fmt::to_string(buffer);
-}
-
-void print_progress(std::int64_t elapsed_s, std::uint64_t duration_s, const progress_table& table,
-                    std::ostream& out) {
-    fmt::memory_buffer buffer;
-    format_progress_to(buffer, elapsed_s, duration_s, table);
-    out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    out.flush();
 }
 
 }  // namespace tavro

@@ -144,10 +144,10 @@ std::optional<double> report_result(const run_result& result, std::string_view c
     // Both clocks run on while the process is stopped, so only the time the
     // workers really had tells a stopped run from a slow machine.
     if (const std::optional<double> runnable = runnable_share(result)) {
-        if (*runnable < min_runnable_share) {
+        if (const double stopped = 1.0 - *runnable; stopped > max_stopped_share) {
             print_invalid_box(err);
-            err << fmt::format("the workers were stopped for {:.0f} % of the loop time",
-                               (1.0 - *runnable) * 100.0)
+            err << fmt::format("the workers were stopped or blocked for {:.0f} % of the loop time",
+                               stopped * 100.0)
                 << std::endl;
             return std::nullopt;
         }

@@ -12,13 +12,17 @@ namespace tavro {
 /// timer's length of the timed loop.
 inline constexpr std::int64_t timer_tolerance_ms = 31;
 
-/// Smallest share of their loop time that a run's workers must have been
-/// running or ready to run (see runnable_share). The rest of the time they
-/// were stopped (a signal, a paused virtual machine), and the score would
-/// understate the machine.
-inline constexpr double min_runnable_share = 0.5;
+/// Largest share of their loop time that a run's workers may have been
+/// neither running nor ready to run (see runnable_share): stopped by a
+/// signal, a freezer or a debugger, a paused virtual machine, or blocked on
+/// the console. Runs that were only busy (other programs, more threads than
+/// processors, a CPU quota) read well under 1 % on a virtual machine of two
+/// processors; a run stopped for a tenth of its loop reads 10 % and already
+/// scores a tenth too low.
+inline constexpr double max_stopped_share = 0.05;
 
-/// Where the system does not tell how long a thread waited for a processor:
+/// Where the system does not tell how long a thread waited for a processor
+/// (Windows, Linux kernels without scheduler statistics):
 /// the smallest share of their loop time that the workers must have been
 /// running (see running_share). Below it they were stopped or crowded out.
 inline constexpr double min_running_share = 0.25;

@@ -1,17 +1,22 @@
 #include "bench/run_coordinator.h"
 
+#include <atomic>
 #include <exception>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "bench/bench_config.h"
+#include "bench/console_writer.h"
 #include "bench/phase_barrier.h"
 #include "bench/progress_line.h"
 #include "bench/report.h"
@@ -34,8 +39,13 @@ struct run_shared {
     const run_request& request;
     const run_environment& env;
     run_result& result;
-    std::mutex console_lock;
+    /// Every console write of the workers goes through it, in order.
+    console_writer console;
     std::mutex results_lock;
+    /// Each cause of a thread's failure that was told, with the count of
+    /// further threads that failed for it and were not told one by one.
+    std::vector<std::pair<std::string, std::uint64_t>> causes;
+    std::mutex causes_lock;
     phase_barrier barrier;
     std::stop_source stop;
     progress_table progress;
@@ -47,10 +57,38 @@ struct run_shared {
         : request(r),
           env(e),
           result(out),
+          console(*e.out, *e.err),
           barrier(p, [this] { return stop.stop_requested(); }),
           progress(p),
           fast(fast_info),
           coarse(coarse_info) {}
+
+    /// Whether `cause` is new to the run; when it is not, counts one more
+    /// thread that failed for it.
+    bool first_of_cause(std::string_view cause) {
+        const std::lock_guard lock(causes_lock);
+        for (auto& [told, more] : causes) {
+            if (told == cause) {
+                ++more;
+                return false;
+            }
+        }
+        causes.emplace_back(cause, 0);
+        return true;
+    }
+
+    /// One line per cause that more than one thread failed for, after the
+    /// first thread's own lines: "... and 63 more threads: CAUSE".
+    void tell_repeated_causes() {
+        for (const auto& [cause, more] : causes) {
+            if (more != 0) {
+                console.write(
+                    console_writer::stream::err,
+                    {fmt::format("... and {} more thread{}: {}", more, more > 1 ? "s" : "", cause),
+                     "\n"});
+            }
+        }
+    }
 };
 
 class worker {
@@ -65,18 +103,23 @@ class worker {
     bool timed_loop();
     void finish();
 
-    void say(std::string_view line) {
-        std::lock_guard lock(s_.console_lock);
-        *s_.env.out << line << std::endl;
+    void say(std::string_view line) { s_.console.write(console_writer::stream::out, {line, "\n"}); }
+    /// Stops every worker; prints the lines on the error stream unless an
+    /// earlier thread failed for the same `cause`, which is then counted.
+    void fail_for(std::string_view cause, std::string_view first,
+                  std::optional<std::string_view> second = std::nullopt) {
+        if (s_.first_of_cause(cause)) {
+            fail(first, second);
+        } else {
+            s_.stop.request_stop();
+        }
     }
     /// Prints the lines on the error stream and stops every worker.
-    void fail(std::string_view first, const error_text& second = std::nullopt) {
-        {
-            std::lock_guard lock(s_.console_lock);
-            *s_.env.err << first << std::endl;
-            if (second) {
-                *s_.env.err << *second << std::endl;
-            }
+    void fail(std::string_view first, std::optional<std::string_view> second = std::nullopt) {
+        if (second) {
+            s_.console.write(console_writer::stream::err, {first, "\n", *second, "\n"});
+        } else {
+            s_.console.write(console_writer::stream::err, {first, "\n"});
         }
         s_.stop.request_stop();
     }
@@ -116,11 +159,12 @@ bool worker::prepare() {
     const std::int64_t init_start = fast_timer::now();
     work_ = s_.env.make_workload(s_.request.workload_name, index_, s_.request.isa_name);
     if (!work_) {
-        fail(fmt::format("could not initalize workload {} in thread {}", s_.request.workload_name,
-                         index_));
+        const std::string cause =
+            fmt::format("could not initalize workload {}", s_.request.workload_name);
+        fail_for(cause, fmt::format("{} in thread {}", cause, index_));
     } else if (error_text e = work_->allocate_fields(
                    grid_request{s_.request.large_pages, s_.request.grid_size, cell_size})) {
-        fail(fmt::format("field allocation failed in thread {}", index_), e);
+        fail_for(*e, fmt::format("field allocation failed in thread {}", index_), *e);
     }
     if (s_.barrier.arrive_and_wait()) {
         return false;  // some worker failed before this phase ended
@@ -130,7 +174,7 @@ bool worker::prepare() {
         say("initalizing fields...");
     }
     if (error_text e = work_->initialize()) {
-        fail(fmt::format("failed to initalize field in thread {}", index_), e);
+        fail_for(*e, fmt::format("failed to initalize field in thread {}", index_), *e);
     }
     if (s_.barrier.arrive_and_wait()) {
         return false;  // some worker failed before this phase ended
@@ -158,8 +202,7 @@ bool worker::timed_loop() {
     const thread_times times_start = read_thread_times();
     while (true) {
         if (is_reporter_) {
-            std::lock_guard lock(s_.console_lock);
-            print_progress(loop_ms / 1000, duration_s, s_.progress, *s_.env.out);
+            print_progress(loop_ms / 1000, duration_s, s_.progress, s_.console);
         }
         error_text e = work_->before_step(iterations_);
         if (!e)
@@ -198,12 +241,8 @@ bool worker::timed_loop() {
 
 void worker::finish() {
     if (is_reporter_) {
-        {
-            std::lock_guard lock(s_.console_lock);
-            print_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), s_.request.duration_s,
-                           s_.progress, *s_.env.out);
-            *s_.env.out << std::endl;
-        }
+        print_progress(elapsed_seconds(s_.fast, fast_start_, fast_end_), s_.request.duration_s,
+                       s_.progress, s_.console, true);
         say("validating result..");
     }
     if (error_text e = work_->validate(iterations_)) {
@@ -225,15 +264,24 @@ void worker::finish() {
 void run_worker_guarded(run_shared& s, std::uint32_t index) noexcept {
     const auto abandon = [&s, index](std::string_view what, const char* detail) {
         s.stop.request_stop();
-        {
-            std::lock_guard lock(s.console_lock);
-            std::ostream& err = *s.env.err;
+        bool first = true;
+        if (detail == nullptr) {
+            try {
+                first = s.first_of_cause("not enough memory");
+            } catch (const std::bad_alloc&) {
+                // not even room to count it: said on its own line
+            }
+        }
+        s.console.write_now([&](std::ostream&, std::ostream& err) {
+            if (!first) {
+                return;
+            }
             if (detail == nullptr) {
                 err << what << index << std::endl;
             } else {
                 err << "thread " << index << what << detail << std::endl;
             }
-        }
+        });
         s.barrier.arrive_and_drop();
     };
     try {
@@ -301,6 +349,95 @@ bool clocks_allow_run(const run_request& request, const run_environment& env,
     return true;
 }
 
+/// The run's whole need of memory held against what there is.
+struct memory_weighing {
+    bool fits = true;
+    std::uint64_t needed = 0;
+    std::uint64_t available = 0;
+    /// What the ledger may admit of grids on ordinary pages; 0 for no limit.
+    std::uint64_t grid_budget = 0;
+};
+
+/// Threads that earlier runs of this process started: each of them left an
+/// allocator arena, mapped already, which later runs reuse.
+std::atomic<std::uint64_t> threads_started_before{0};
+
+memory_weighing weigh_physical_memory(const run_request& request, const run_environment& env,
+                                      std::uint32_t p);
+
+// All the grids fit or none is built: the physical memory first, then,
+// under a limit on the address space (ulimit -v), every thread's grids,
+// stack and allocator arena against what the limit leaves.
+memory_weighing weigh_memory(const run_request& request, const run_environment& env,
+                             std::uint32_t p) {
+    memory_weighing w = weigh_physical_memory(request, env, p);
+    if (!w.fits || env.address_space == nullptr) {
+        return w;
+    }
+    const address_space_facts facts = env.address_space();
+    const std::uint64_t page = request.large_pages && env.large_page_size != nullptr
+                                   ? env.large_page_size()
+                                   : base_page_size();
+    const std::uint64_t array_bytes = grid_bytes_per_thread(request.grid_size) / 2;
+    const std::uint64_t array = large_page_request_size(static_cast<std::size_t>(array_bytes),
+                                                        static_cast<std::size_t>(page));
+    if (!facts.left || array == 0) {
+        return w;
+    }
+    // P new threads: workers 1 to P - 1 (worker 0 is the calling thread) and
+    // the console writer.
+    const std::uint64_t need =
+        address_space_need(p, 2 * array, facts, threads_started_before.load());
+    if (need > *facts.left) {
+        return {false, need, *facts.left, 0};
+    }
+    return w;
+}
+
+// Every thread's two arrays in whole pages, and on ordinary pages what the
+// run needs besides them, against the memory they come from. Unknown
+// memory (0) limits nothing; an empty large-page pool fits no grid.
+memory_weighing weigh_physical_memory(const run_request& request, const run_environment& env,
+                                      std::uint32_t p) {
+    memory_weighing w;
+    const std::uint64_t array_bytes = grid_bytes_per_thread(request.grid_size) / 2;
+    if (array_bytes == 0) {
+        return w;  // the byte count wrapped: each array's own allocation refuses it
+    }
+    const auto whole_pages = [array_bytes](std::uint64_t page) -> std::uint64_t {
+        const std::uint64_t rounded = large_page_request_size(static_cast<std::size_t>(array_bytes),
+                                                              static_cast<std::size_t>(page));
+        return rounded == 0 ? 0 : 2 * rounded;
+    };
+    if (request.large_pages) {
+        const std::size_t page = env.large_page_size != nullptr ? env.large_page_size() : 0;
+        if (page == 0 || env.large_page_budget == nullptr) {
+            return w;  // no large pages: every request fails on its own
+        }
+        const std::uint64_t grid = whole_pages(page);
+        w.available = env.large_page_budget();
+        if (grid == 0 || __builtin_mul_overflow(grid, std::uint64_t{p}, &w.needed)) {
+            w.needed = std::numeric_limits<std::uint64_t>::max();
+        }
+        w.fits = w.needed <= w.available;
+        return w;
+    }
+    w.available = env.memory_budget != nullptr ? env.memory_budget() : 0;
+    if (w.available == 0) {
+        return w;
+    }
+    const std::uint64_t page = base_page_size();
+    const std::uint64_t grid = whole_pages(page);
+    w.needed =
+        grid == 0 ? std::numeric_limits<std::uint64_t>::max() : run_memory_need(p, grid, page);
+    w.fits = w.needed <= w.available;
+    if (w.fits) {
+        // What is kept besides the grids stays out of the ledger's reach.
+        w.grid_budget = w.available - (w.needed - grid * p);
+    }
+    return w;
+}
+
 }  // namespace
 
 run_environment run_environment::standard() {
@@ -313,6 +450,10 @@ run_environment run_environment::standard() {
         &isa_support_check,
         &system_thread_limit,
         &grid_memory_budget,
+        &grid_memory_budget,
+        &available_large_page_memory,
+        &enable_large_pages,
+        &process_address_space,
         &std::cout,
         &std::cerr,
     };
@@ -353,6 +494,26 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         result.failed = true;
         return result;
     }
+    // The budget is read once, here, before anything is built for the
+    // threads: workers never read the system, and the grids they claim are
+    // counted against what was free before any of them existed.
+    memory_weighing memory;
+    try {
+        memory = weigh_memory(request, env, p);
+    } catch (const std::bad_alloc&) {
+        *env.err << "not enough memory to run " << p << " threads; aborting" << std::endl;
+        result.failed = true;
+        return result;
+    }
+    if (!memory.fits) {
+        *env.err << fmt::format(
+                        "not enough memory for {} thread{} at N = {}: {} needed, {} available", p,
+                        p > 1 ? "s" : "", request.grid_size, format_bytes(memory.needed),
+                        format_bytes(memory.available))
+                 << std::endl;
+        result.failed = true;
+        return result;
+    }
     // Everything a run keeps per thread is set up before the first worker
     // starts, so that a thread count too large for memory ends the run here
     // instead of ending the program.
@@ -373,28 +534,25 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         return result;
     }
 
-    // The memory guard's budget is read once, here: workers never read the
-    // system, and the grids they claim are counted against what was free
-    // before any of them existed.
     grid_memory_ledger& ledger = process_grid_ledger();
-    std::uint64_t available = 0;
-    try {
-        available = env.memory_budget != nullptr ? env.memory_budget() : 0;
-    } catch (const std::bad_alloc&) {
-        available = 1;  // too short of memory to read the figure: no grid fits
-    }
-    ledger.set_budget(run_grid_budget(available, p, base_page_size()));
+    ledger.set_budget(memory.grid_budget);
+    // Where the budget limits the grids, it is also watched while they are
+    // filled: another run in the same memory group can take what this one
+    // was weighed against.
+    ledger.set_watch(memory.grid_budget != 0 ? env.memory_watch : nullptr);
 
     run_shared& shared = *shared_owner;
+    // From here until the workers are joined, the console is written by a
+    // thread of its own: no worker waits for the reader of the output.
+    shared.console.start();
     bool all_started = true;
     // Said while the exception that gives the reason is still alive.
     const auto cannot_start = [&](std::uint32_t i, const char* reason) {
         all_started = false;
         shared.stop.request_stop();
-        {
-            std::lock_guard lock(shared.console_lock);
-            *env.err << "could not start worker thread " << i << ": " << reason << std::endl;
-        }
+        shared.console.write_now([&](std::ostream&, std::ostream& err) {
+            err << "could not start worker thread " << i << ": " << reason << std::endl;
+        });
         // The workers that did start are let go at the first barrier phase:
         // it no longer waits for this one, the ones after it, or worker 0,
         // which is not run.
@@ -418,7 +576,18 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     for (std::thread& t : threads) {
         t.join();
     }
+    if (threads.size() + 1 > threads_started_before.load()) {
+        threads_started_before.store(threads.size() + 1);
+    }
+    try {
+        shared.tell_repeated_causes();
+    } catch (const std::bad_alloc&) {
+        // the first thread of each cause has said it; the count is lost
+    }
+    // The last line is out before the caller prints the per-thread table.
+    shared.console.finish();
     ledger.set_budget(0);
+    ledger.set_watch(nullptr);
     result.failed = shared.stop.stop_requested();
     return result;
 }

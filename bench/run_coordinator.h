@@ -9,6 +9,7 @@
 
 #include "bench/run_result.h"
 #include "machine/error_text.h"
+#include "machine/memory/system_limits.h"
 #include "machine/topology/placement.h"
 #include "solver/workload.h"
 #include "timing/timers.h"
@@ -50,9 +51,19 @@ struct run_environment {
     error_text (*isa_check)(std::string_view isa_name);
     /// The most threads the system can run in one process, 0 for no bound.
     std::uint64_t (*thread_limit)();
-    /// The physical memory the run's grids must fit in, 0 for no bound;
-    /// read once per run, before any worker starts.
+    /// The physical memory the run must fit in, 0 for no bound; read once
+    /// per run, before any worker starts.
     std::uint64_t (*memory_budget)();
+    /// The same figure read afresh while the grids are first filled, to
+    /// give them up when other programs take the memory meanwhile; nullptr
+    /// for no such watch.
+    std::uint64_t (*memory_watch)();
+    /// With large pages: what the large-page pool can still hand out (0:
+    /// nothing) and the large-page size (0: none); read likewise.
+    std::uint64_t (*large_page_budget)();
+    std::size_t (*large_page_size)();
+    /// What a limit on the address space leaves the run; read likewise.
+    address_space_facts (*address_space)();
     std::ostream* out;
     std::ostream* err;
 
@@ -65,8 +76,9 @@ struct run_environment {
 /// progress) through allocation, initialisation and the timed loop. A run
 /// refused before any worker starts returns no results and `failed` false;
 /// `failed` is true whenever a worker failed or could not be started, and
-/// for a thread count beyond the system's thread limit, which is refused
-/// before anything is set up per thread. Nothing a worker throws (memory
+/// for a thread count beyond the system's thread limit or a run whose grids
+/// do not all fit in memory, which are refused before anything is set up per
+/// thread. Nothing a worker throws (memory
 /// running out above all) leaves the run: the worker says so, stops the
 /// others and the run fails.
 run_result execute_run(const run_request& request,

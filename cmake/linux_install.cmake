@@ -92,7 +92,13 @@ foreach(module IN LISTS TAVRO_TOOL_MODULES)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/scripts/${module} DESTINATION ${tavro_tool_dir}
           COMPONENT tools PATTERN __pycache__ EXCLUDE)
 endforeach()
-install(FILES ${tavro_made}/changelog.gz ${tavro_copyright}
+# The records' schema beside the modules that check records against it, and
+# with the description of the records among the documents.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/result.schema.json
+        DESTINATION ${tavro_tool_dir}/tavro_results COMPONENT tools)
+tavro_gzip(${PROJECT_SOURCE_DIR}/docs/results.md ${tavro_made}/results.md.gz)
+install(FILES ${tavro_made}/changelog.gz ${tavro_copyright} ${tavro_made}/results.md.gz
+              ${PROJECT_SOURCE_DIR}/docs/result.schema.json
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavro-tools COMPONENT tools)
 
 add_custom_target(tavro_documents ALL DEPENDS ${tavro_made_files})

@@ -23,6 +23,7 @@ set(TAVRO_TOOLS
     "tavro-record tavro-record"
     "tavro-compare tavro-compare"
     "tavro-plot plot_sweep"
+    "tavro-report tavro-report"
 )
 set(TAVRO_TOOL_MODULES
     tavro_results
@@ -105,15 +106,17 @@ else()
   # the benchmark needs no Python, and one package serves every processor.
   set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tavro-tools)
   set(CPACK_DEBIAN_TOOLS_PACKAGE_ARCHITECTURE all)
-  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS python3)
-  set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "tavro, python3-matplotlib, python3-jsonschema")
+  # Every tool checks the records it reads against their schema.
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "python3, python3-jsonschema")
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "tavro, python3-matplotlib")
   string(CONCAT CPACK_DEBIAN_TOOLS_DESCRIPTION
          "companion tools of the tavro benchmark\n"
          "Tools that keep and compare tavro's results: tavro-record runs tavro and\n"
          "writes a JSON record of the run with the machine's context,\n"
-         "tavro-compare prints one table of several records or saved outputs, and\n"
+         "tavro-compare prints one table of several records or saved outputs,\n"
          "tavro-plot draws the scores of sweeps as a chart (with\n"
-         "python3-matplotlib) or writes them as CSV.")
+         "python3-matplotlib) or writes them as CSV, and tavro-report writes one\n"
+         "HTML page that ranks machines, charts their scaling and checks every record.")
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
 include(CPack)

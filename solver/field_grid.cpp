@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace tavro {
@@ -29,6 +30,27 @@ field_array& field_array::operator=(field_array&& other) noexcept {
 }
 
 field_array field_array::create(std::uint64_t dim, bool large_pages, grid_memory_ledger& ledger) {
+    field_array array = allocate(dim, large_pages, ledger);
+    array.zero();
+    return array;
+}
+
+bool field_array::zero() {
+    if (cells_ == nullptr) {
+        return true;
+    }
+    if (reservation_.bytes() == 0) {
+        std::memset(static_cast<void*>(cells_), 0, count_ * sizeof(field_cell));
+        return true;
+    }
+    if (!reservation_.first_touch(cells_)) {
+        release();
+        return false;
+    }
+    return true;
+}
+
+field_array field_array::allocate(std::uint64_t dim, bool large_pages, grid_memory_ledger& ledger) {
     field_array array;
     array.dim_ = dim;
     array.large_pages_ = large_pages;
@@ -58,9 +80,6 @@ field_array field_array::create(std::uint64_t dim, bool large_pages, grid_memory
         array.release();
         return array;
     }
-    // Zeroing here, on the thread that will run the kernels, also places the
-    // pages on that thread's memory node.
-    std::memset(array.storage_.data(), 0, bytes);
     array.cells_ = static_cast<field_cell*>(array.storage_.data());
     array.count_ = count;
     return array;
@@ -92,11 +111,33 @@ bool grid_fits(std::uint64_t dim, grid_memory_ledger& ledger) {
 yee_grid build_yee_grid(const grid_request& request, grid_memory_ledger& ledger) {
     const std::uint64_t dim = request.grid_size + 2;
     yee_grid grid;
-    // Both arrays must fit: refusing the whole grid up front spares zero-filling
-    // an E field that could never be used (tens of GiB for the largest sizes).
-    if (request.large_pages || grid_fits(dim, ledger)) {
-        grid.e = field_array::create(dim, request.large_pages, ledger);
-        grid.h = field_array::create(dim, request.large_pages, ledger);
+    // Both arrays are obtained before either is touched, and an E array
+    // whose H cannot be had goes back at once: a failing grid holds no
+    // memory while its thread waits for the others to leave.
+    const auto obtain_both = [&] {
+        grid.e = field_array::allocate(dim, request.large_pages, ledger);
+        if (grid.e.has_storage()) {
+            grid.h = field_array::allocate(dim, request.large_pages, ledger);
+        }
+        if (!grid.h.has_storage()) {
+            grid.e.release();
+        }
+    };
+    if (request.large_pages) {
+        // The huge-page pool can change under a run, so its pages are taken
+        // one grid at a time: a thread that gets its E array and not its H
+        // gives E back before the next thread asks.
+        static std::mutex large_page_admission;
+        const std::lock_guard lock(large_page_admission);
+        obtain_both();
+    } else if (grid_fits(dim, ledger)) {
+        // Refusing the whole grid up front spares mapping an E field that
+        // could never be used.
+        obtain_both();
+    }
+    if (!grid.e.zero() || !grid.h.zero()) {
+        grid.e.release();
+        grid.h.release();
     }
     grid.dx = request.cell_size;
     grid.dt = grid.dx * 0.5;

@@ -42,6 +42,19 @@ class field_array {
     /// std::size_t or the memory cannot be had; never throws.
     static field_array create(std::uint64_t dim, bool large_pages, grid_memory_ledger& ledger);
 
+    /// As create, but the cells are left as the allocator gave them, for
+    /// zero() to fill: a caller that needs several arrays can obtain all of
+    /// them before touching any.
+    static field_array allocate(std::uint64_t dim, bool large_pages, grid_memory_ledger& ledger);
+
+    /// Sets every cell to zero, which is when the system backs the pages;
+    /// zeroing on the thread that will run the kernels also places them on
+    /// that thread's memory node. An array admitted by a ledger is filled
+    /// through it (grid_memory_ledger::first_touch): when other programs
+    /// took the memory meanwhile, the storage is given back and the result
+    /// is false.
+    bool zero();
+
     /// Cells per axis, N + 2.
     std::uint64_t dim() const { return dim_; }
     /// Whether the storage was requested from the large-page allocator.
@@ -99,8 +112,11 @@ struct grid_request {
     double cell_size;
 };
 
-/// A grid of (N + 2)^3 cells per field with its coefficients. Either array
-/// may be left without storage when memory is short (see field_array::create).
+/// A grid of (N + 2)^3 zeroed cells per field with its coefficients. Both
+/// arrays are left without storage when either cannot be had (see
+/// field_array::create): a grid that cannot be whole holds nothing. Large
+/// pages are obtained one grid at a time in the process, so that an array
+/// given back by a grid that failed is there for the next one.
 yee_grid build_yee_grid(const grid_request& request, grid_memory_ledger& ledger);
 
 /// Energy of cell (i, j, k): |E|^2 plus |H|^2 with each H component averaged

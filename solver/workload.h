@@ -55,8 +55,8 @@ class yee_workload : public workload {
 
     /// Builds a new grid of request.grid_size + 2 cells per axis, releasing
     /// any earlier one after the new one is built. "field allocation failed"
-    /// when either array could not be obtained; what was obtained is kept
-    /// until the next allocation or destruction.
+    /// when either array could not be obtained, and then the grid holds
+    /// neither.
     error_text allocate_fields(const grid_request& request) override;
     /// update_h then update_e; "solver H step error in thread <n>" or
     /// "solver E step error in thread <n>" when a kernel reports failure

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
@@ -114,39 +115,42 @@ std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size) {
     return tables * page_size;
 }
 
-std::uint64_t run_grid_budget(std::uint64_t available, std::uint64_t threads,
+std::uint64_t run_memory_need(std::uint64_t threads, std::uint64_t grid_bytes,
                               std::uint64_t page_size) {
-    if (available == 0) {
-        return 0;
-    }
+    constexpr std::uint64_t too_much = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t grids = 0;
     std::uint64_t besides = 0;
-    if (__builtin_mul_overflow(threads, thread_memory_allowance, &besides) ||
-        __builtin_add_overflow(besides, process_memory_reserve, &besides) || besides >= available) {
-        return 1;
+    std::uint64_t need = 0;
+    if (__builtin_mul_overflow(threads, grid_bytes, &grids) ||
+        __builtin_mul_overflow(threads, thread_memory_allowance, &besides) ||
+        __builtin_add_overflow(besides, process_memory_reserve, &besides) ||
+        __builtin_add_overflow(grids, besides, &need) ||
+        __builtin_add_overflow(need, page_table_bytes(grids, page_size), &need)) {
+        return too_much;
     }
-    // The page tables of the grids grow with them: of the rest, the share
-    // that holds grids together with their tables.
-    const std::uint64_t rest = available - besides;
-    const std::uint64_t tables = page_table_bytes(rest, page_size);
-    return rest > tables ? rest - tables : 1;
+    return need;
 }
 
 std::uint64_t threads_that_fit(std::uint64_t available, std::uint64_t grid_bytes,
                                std::uint64_t page_size, std::uint64_t limit) {
-    if (grid_bytes == 0 || grid_bytes > available) {
+    if (grid_bytes == 0) {
         return 0;
     }
-    // Fewer threads leave more room per thread, so count down from a number
-    // that cannot fit: every thread takes its grids and its allowance.
-    std::uint64_t threads = std::min(limit, available / (grid_bytes + thread_memory_allowance));
-    while (threads > 0) {
-        const std::uint64_t budget = run_grid_budget(available, threads, page_size);
-        if (budget / threads >= grid_bytes) {
-            break;
+    // The need grows with the count: the largest count that fits, by halving
+    // the range between one that fits and one that does not.
+    std::uint64_t fits = 0;
+    std::uint64_t too_many =
+        std::min({limit, available / grid_bytes, std::numeric_limits<std::uint64_t>::max() - 1}) +
+        1;
+    while (too_many - fits > 1) {
+        const std::uint64_t middle = fits + (too_many - fits) / 2;
+        if (run_memory_need(middle, grid_bytes, page_size) <= available) {
+            fits = middle;
+        } else {
+            too_many = middle;
         }
-        --threads;
     }
-    return threads;
+    return fits;
 }
 
 bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t budget) {
@@ -157,7 +161,9 @@ bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t b
 }
 
 grid_memory_ledger::reservation::reservation(reservation&& other) noexcept
-    : ledger_(std::exchange(other.ledger_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
+    : ledger_(std::exchange(other.ledger_, nullptr)),
+      bytes_(std::exchange(other.bytes_, 0)),
+      untouched_(std::exchange(other.untouched_, 0)) {}
 
 grid_memory_ledger::reservation& grid_memory_ledger::reservation::operator=(
     reservation&& other) noexcept {
@@ -165,21 +171,32 @@ grid_memory_ledger::reservation& grid_memory_ledger::reservation::operator=(
         release();
         ledger_ = std::exchange(other.ledger_, nullptr);
         bytes_ = std::exchange(other.bytes_, 0);
+        untouched_ = std::exchange(other.untouched_, 0);
     }
     return *this;
 }
 
 void grid_memory_ledger::reservation::release() noexcept {
     if (ledger_ != nullptr) {
-        ledger_->give_back(bytes_);
+        ledger_->give_back(bytes_, untouched_);
     }
     ledger_ = nullptr;
     bytes_ = 0;
+    untouched_ = 0;
+}
+
+bool grid_memory_ledger::reservation::first_touch(void* data) noexcept {
+    return ledger_ == nullptr || ledger_->first_touch(*this, data);
 }
 
 void grid_memory_ledger::set_budget(std::uint64_t budget) {
     const std::lock_guard<std::mutex> guard(lock_);
     budget_ = budget;
+}
+
+void grid_memory_ledger::set_watch(headroom_reader watch) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    watch_ = watch;
 }
 
 std::optional<grid_memory_ledger::reservation> grid_memory_ledger::reserve(
@@ -189,7 +206,50 @@ std::optional<grid_memory_ledger::reservation> grid_memory_ledger::reserve(
         return std::nullopt;
     }
     live_ += bytes;
+    untouched_ += bytes;
     return reservation(this, bytes);
+}
+
+// The watch is read outside the lock: it reads the system, and the other
+// threads' claims are counted all the same.
+bool grid_memory_ledger::may_touch() const noexcept {
+    headroom_reader watch = nullptr;
+    std::uint64_t untouched = 0;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        watch = watch_;
+        untouched = untouched_;
+    }
+    if (watch == nullptr) {
+        return true;
+    }
+    std::uint64_t free = 0;
+    try {
+        free = watch();
+    } catch (...) {
+        return false;  // too short of memory even to read the figure
+    }
+    return free == 0 ||
+           (free >= process_memory_reserve && free - process_memory_reserve >= untouched);
+}
+
+void grid_memory_ledger::touched(reservation& claim, std::uint64_t bytes) noexcept {
+    const std::lock_guard<std::mutex> guard(lock_);
+    claim.untouched_ -= bytes;
+    untouched_ -= bytes;
+}
+
+bool grid_memory_ledger::first_touch(reservation& claim, void* data) noexcept {
+    auto* at = static_cast<unsigned char*>(data);
+    while (claim.untouched_ != 0) {
+        if (!may_touch()) {
+            return false;
+        }
+        const std::uint64_t chunk = std::min(claim.untouched_, first_touch_chunk);
+        std::memset(at + (claim.bytes_ - claim.untouched_), 0, static_cast<std::size_t>(chunk));
+        touched(claim, chunk);
+    }
+    return true;
 }
 
 std::uint64_t grid_memory_ledger::live_bytes() const {
@@ -197,9 +257,15 @@ std::uint64_t grid_memory_ledger::live_bytes() const {
     return live_;
 }
 
-void grid_memory_ledger::give_back(std::uint64_t bytes) noexcept {
+std::uint64_t grid_memory_ledger::untouched_bytes() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return untouched_;
+}
+
+void grid_memory_ledger::give_back(std::uint64_t bytes, std::uint64_t untouched) noexcept {
     const std::lock_guard<std::mutex> guard(lock_);
     live_ -= bytes;
+    untouched_ -= untouched;
 }
 
 grid_memory_ledger& process_grid_ledger() {

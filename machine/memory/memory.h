@@ -102,17 +102,16 @@ inline constexpr std::uint64_t process_memory_reserve = 4 * 1024 * 1024;
 /// each level rounded up to whole table pages. 0 for a `page_size` of 0.
 std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size);
 
-/// Of `available` bytes of physical memory (0: unknown), what the grids of a
-/// run with `threads` threads may take: the rest once the threads' allowance
-/// and the process reserve are set aside, less the page tables that map the
-/// grids in pages of `page_size`. 0 when `available` is 0; 1 when nothing is
-/// left (0 would read as unknown).
-std::uint64_t run_grid_budget(std::uint64_t available, std::uint64_t threads,
+/// What a run of `threads` threads with `grid_bytes` of grids each needs of
+/// physical memory: the grids, what each thread needs besides them
+/// (thread_memory_allowance), the process reserve, and the page tables that
+/// map the grids in pages of `page_size`. The largest value when the sum
+/// does not fit in 64 bits.
+std::uint64_t run_memory_need(std::uint64_t threads, std::uint64_t grid_bytes,
                               std::uint64_t page_size);
 
-/// The most threads whose grids of `grid_bytes` each fit in `available` bytes
-/// by run_grid_budget; 0 when not even one does or `grid_bytes` is 0. At most
-/// `limit`.
+/// The most threads, at most `limit`, whose run_memory_need fits in
+/// `available` bytes; 0 when not even one does or `grid_bytes` is 0.
 std::uint64_t threads_that_fit(std::uint64_t available, std::uint64_t grid_bytes,
                                std::uint64_t page_size, std::uint64_t limit);
 
@@ -134,9 +133,9 @@ bool admit_grid_bytes(std::uint64_t live, std::uint64_t request, std::uint64_t b
 /// Linux over-commits memory, so an allocation larger than the machine can
 /// back would succeed and the process be killed later while the grid is
 /// zero-filled; the ledger refuses such a request up front instead. A run
-/// sets the budget once, before its workers start (run_grid_budget of the
-/// memory free at that moment), so the grids it admits are not counted
-/// twice and no worker reads the system. Thread-safe.
+/// sets the budget once, before its workers start (the memory free at that
+/// moment less what run_memory_need keeps besides the grids), so the grids it
+/// admits are not counted twice and no worker reads the system. Thread-safe.
 class grid_memory_ledger {
   public:
     /// Move-only claim on ledger bytes; gives them back when destroyed.
@@ -152,13 +151,19 @@ class grid_memory_ledger {
         std::uint64_t bytes() const { return bytes_; }
         void release() noexcept;
 
+        /// Zero-fills the claimed storage at `data`, `bytes()` long, as the
+        /// ledger's first_touch does. An empty claim has nothing to fill.
+        bool first_touch(void* data) noexcept;
+
       private:
         friend class grid_memory_ledger;
         reservation(grid_memory_ledger* ledger, std::uint64_t bytes)
-            : ledger_(ledger), bytes_(bytes) {}
+            : ledger_(ledger), bytes_(bytes), untouched_(bytes) {}
 
         grid_memory_ledger* ledger_ = nullptr;
         std::uint64_t bytes_ = 0;
+        /// Bytes not yet zero-filled, which the system has not backed yet.
+        std::uint64_t untouched_ = 0;
     };
 
     /// A ledger that admits grids against `budget` bytes (0: no limit).
@@ -169,6 +174,25 @@ class grid_memory_ledger {
     /// Replaces the budget (0: no limit); grids held stay counted.
     void set_budget(std::uint64_t budget);
 
+    /// What first_touch asks, between chunks, for the memory still free to
+    /// the process (the budget's source read afresh; 0: unknown). nullptr
+    /// fills without asking.
+    using headroom_reader = std::uint64_t (*)();
+    void set_watch(headroom_reader watch);
+
+    /// Zero-fills the storage of `claim` at `data` in chunks of
+    /// first_touch_chunk bytes, which is when the system backs it. Before
+    /// each chunk it asks the watch how much memory is still free and gives
+    /// up, returning false, when that is less than every claim's bytes not
+    /// yet filled plus process_memory_reserve: another program (a second run
+    /// in the same memory control group) took memory since the run was
+    /// weighed, and filling on would have the kernel kill one of them. The
+    /// caller then gives the storage back.
+    bool first_touch(reservation& claim, void* data) noexcept;
+
+    /// Bytes claimed and not yet zero-filled.
+    std::uint64_t untouched_bytes() const;
+
     /// Claims `bytes` for a grid, or nothing when admit_grid_bytes refuses.
     /// Never reads the system and never throws.
     /// REQUIRES: the ledger outlives the reservation.
@@ -178,18 +202,27 @@ class grid_memory_ledger {
     std::uint64_t live_bytes() const;
 
   private:
-    void give_back(std::uint64_t bytes) noexcept;
+    void give_back(std::uint64_t bytes, std::uint64_t untouched) noexcept;
+    bool may_touch() const noexcept;
+    void touched(reservation& claim, std::uint64_t bytes) noexcept;
 
     mutable std::mutex lock_;
     std::uint64_t live_ = 0;
+    std::uint64_t untouched_ = 0;
     std::uint64_t budget_ = 0;
+    headroom_reader watch_ = nullptr;
 };
 
-/// The physical memory that the grids of a run must fit in, in bytes, before
-/// run_grid_budget sets aside what the run needs besides them; 0 for no
-/// limit. On Linux the available physical memory, as the system
-/// over-commits; on Windows 0, as the system refuses at allocation what it
-/// cannot commit. Read afresh at every call.
+/// The bytes first_touch fills between two looks at the free memory: small
+/// against process_memory_reserve, so that two runs filling at once in one
+/// memory group, each looking before every chunk, cannot together pass the
+/// group's limit by more than what the reserve covers.
+inline constexpr std::uint64_t first_touch_chunk = 2 * 1024 * 1024;
+
+/// The physical memory that a run must fit in (see run_memory_need), in
+/// bytes; 0 for no limit: the available physical memory, as Linux
+/// over-commits and Windows commits against its page file as well. Read
+/// afresh at every call.
 std::uint64_t grid_memory_budget();
 
 /// The ledger that every workload of this process uses; a run sets its budget.

@@ -91,9 +91,11 @@ std::uint64_t available_physical_memory() {
 }
 
 std::uint64_t grid_memory_budget() {
-    // Windows commits memory when it is allocated and refuses a request it
-    // cannot back, so the ledger has nothing to guard against here.
-    return 0;
+    // Windows commits memory when it is allocated and refuses only what
+    // exceeds the commit limit, which counts the page file: grids beyond the
+    // physical memory would be granted and paged out, and the run would
+    // measure the disk.
+    return available_physical_memory();
 }
 
 }  // namespace tavro

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "machine/memory/memory.h"
 #include "machine/text_file.h"
 
 namespace tavro {
@@ -308,6 +310,24 @@ bool is_initial_uid_map(std::string_view uid_map_text) {
     std::vector<std::string_view> words = split(lines[0], ' ');
     words.erase(std::remove(words.begin(), words.end(), std::string_view{}), words.end());
     return words.size() == 3 && words[0] == "0" && words[1] == "0" && words[2] == "4294967295";
+}
+
+std::uint64_t address_space_need(std::uint64_t threads, std::uint64_t grid_bytes,
+                                 const address_space_facts& facts, std::uint64_t arenas_made) {
+    // New threads take over the arenas of threads that ended first.
+    const std::uint64_t with_arena = std::min(threads, facts.arena_limit);
+    const std::uint64_t arenas = with_arena - std::min(with_arena, arenas_made);
+    std::uint64_t per_thread = 0;
+    std::uint64_t need = 0;
+    std::uint64_t arena_bytes = 0;
+    if (__builtin_add_overflow(grid_bytes, facts.thread_stack, &per_thread) ||
+        __builtin_mul_overflow(per_thread, threads, &need) ||
+        __builtin_mul_overflow(arenas, facts.arena, &arena_bytes) ||
+        __builtin_add_overflow(need, arena_bytes, &need) ||
+        __builtin_add_overflow(need, process_memory_reserve, &need)) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    return need;
 }
 
 std::uint64_t smaller_limit(std::uint64_t a, std::uint64_t b) {

@@ -74,6 +74,34 @@ bool is_initial_uid_map(std::string_view uid_map_text);
 /// nothing is known.
 std::uint64_t system_thread_limit();
 
+/// What a limit on the process's address space (`ulimit -v`, RLIMIT_AS)
+/// leaves a run, and what each of its threads takes of it besides its grids.
+struct address_space_facts {
+    /// Bytes the process may still map; absent without a limit.
+    std::optional<std::uint64_t> left;
+    /// A new thread's stack with its guard page.
+    std::uint64_t thread_stack = 0;
+    /// The allocator arena that a new thread's first allocation may map.
+    std::uint64_t arena = 0;
+    /// The most arenas the allocator makes besides the main one; 0 for none.
+    std::uint64_t arena_limit = 0;
+};
+
+/// Address space that `threads` new threads with `grid_bytes` of grids each
+/// need: their grids and stacks, an arena for each of the first
+/// arena_limit of them less the `arenas_made` by threads of earlier runs
+/// (which new threads take over), and the process reserve of the memory
+/// guard. The
+/// largest value when the sum does not fit in 64 bits.
+std::uint64_t address_space_need(std::uint64_t threads, std::uint64_t grid_bytes,
+                                 const address_space_facts& facts, std::uint64_t arenas_made);
+
+/// The address-space facts of this process, read afresh: on Linux
+/// RLIMIT_AS less the size mapped now (VmSize), the default thread stack
+/// and the C library's arenas (64 MiB, at most 8 per processor); on
+/// Windows no limit.
+address_space_facts process_address_space();
+
 /// The smaller of two limits where 0 means none.
 std::uint64_t smaller_limit(std::uint64_t a, std::uint64_t b);
 

@@ -2,9 +2,11 @@
 // kernel's thread limits.
 #include "machine/memory/system_limits.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "machine/memory/memory.h"
 #include "machine/text_file.h"
 
 namespace tavro {
@@ -29,6 +31,33 @@ std::uint64_t system_thread_limit() {
         nproc_enforced(is_initial_uid_map(uid_map), getuid(), status_mask(status, "CapEff"));
     facts.task_headroom = process_cgroup_limits().task_headroom;
     return run_thread_cap(facts);
+}
+
+address_space_facts process_address_space() {
+    address_space_facts facts;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const std::string status = read_text_file("/proc/self/status").value_or(std::string{});
+        const std::uint64_t mapped = meminfo_bytes(status, "VmSize");
+        facts.left = limit.rlim_cur > mapped ? limit.rlim_cur - mapped : 0;
+    }
+    // New threads get the default stack, which the C library takes from
+    // RLIMIT_STACK when the program starts.
+    pthread_attr_t attr;
+    if (pthread_getattr_default_np(&attr) == 0) {
+        std::size_t stack = 0;
+        std::size_t guard = 0;
+        pthread_attr_getstacksize(&attr, &stack);
+        pthread_attr_getguardsize(&attr, &guard);
+        pthread_attr_destroy(&attr);
+        facts.thread_stack = stack + guard;
+    }
+    // A thread's first allocation maps an arena of its own, 64 MiB of
+    // address space on 64-bit systems, until there are 8 per processor.
+    facts.arena = std::uint64_t{64} * 1024 * 1024;
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    facts.arena_limit = 8 * static_cast<std::uint64_t>(cpus > 0 ? cpus : 1);
+    return facts;
 }
 
 }  // namespace tavro

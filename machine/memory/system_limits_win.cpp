@@ -38,4 +38,10 @@ std::uint64_t system_thread_limit() {
     return std::max<std::uint64_t>(1, status.ullAvailVirtual / thread_stack_reservation());
 }
 
+address_space_facts process_address_space() {
+    // A 64-bit process's address space is not limited per process; the
+    // commit limit refuses what cannot be backed at allocation.
+    return {};
+}
+
 }  // namespace tavro

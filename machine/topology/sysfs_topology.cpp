@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 
+#include "machine/cpu/arm_identity.h"
 #include "machine/text_file.h"
 
 namespace tavro {
@@ -86,27 +90,129 @@ bool listed(const cpu_list& list, std::uint32_t cpu) {
     return std::binary_search(list.begin(), list.end(), cpu);
 }
 
+// A number that one file of each core's first CPU holds, per core; nothing
+// when any core lacks it.
+std::optional<std::vector<std::uint32_t>> read_per_core(const fs::path& cpu_dir,
+                                                        const std::vector<cpu_list>& cores,
+                                                        const fs::path& file) {
+    std::vector<std::uint32_t> values;
+    for (const cpu_list& core : cores) {
+        const auto value = read_number_file<std::uint32_t>(cpu_path(cpu_dir, core.front()) / file);
+        if (!value) {
+            return std::nullopt;
+        }
+        values.push_back(*value);
+    }
+    return values;
+}
+
+// Classes 1 (faster) and 0 when `primary` takes exactly two values across
+// the cores and, where `secondary` is given, every core of the higher
+// primary value is above every core of the lower one in it as well.
+// Nothing otherwise: a third value or an overlap is no clean split.
+std::optional<std::vector<std::uint32_t>> split_in_two(
+    const std::vector<std::uint32_t>& primary, const std::vector<std::uint32_t>* secondary) {
+    const std::set<std::uint32_t> values(primary.begin(), primary.end());
+    if (values.size() != 2) {
+        return std::nullopt;
+    }
+    std::vector<std::uint32_t> classes;
+    for (const std::uint32_t value : primary) {
+        classes.push_back(value == *values.rbegin() ? 1 : 0);
+    }
+    if (secondary != nullptr) {
+        std::uint32_t lowest_fast = UINT32_MAX;
+        std::uint32_t highest_slow = 0;
+        for (std::size_t c = 0; c < classes.size(); ++c) {
+            if (classes[c] == 1) {
+                lowest_fast = std::min(lowest_fast, (*secondary)[c]);
+            } else {
+                highest_slow = std::max(highest_slow, (*secondary)[c]);
+            }
+        }
+        if (lowest_fast <= highest_slow) {
+            return std::nullopt;
+        }
+    }
+    return classes;
+}
+
+const fs::path capacity_file = "cpu_capacity";
+const fs::path max_frequency_file = "cpufreq/cpuinfo_max_freq";
+
 // Hybrid processors name their performance and efficiency cores in the
-// "cpu_core" and "cpu_atom" event sources; elsewhere the scheduler's relative
-// capacity tells big from little cores. Without either, one class for all.
-std::vector<std::uint32_t> efficiency_classes(const fs::path& root, const fs::path& cpu_dir,
-                                              const std::vector<cpu_list>& cores) {
-    std::vector<std::uint32_t> classes(cores.size(), 0);
+// "cpu_core" and "cpu_atom" event sources. Kernels without them still show
+// the two core types in their base frequencies, which a single core type
+// does not split: cores that only turbo higher (favoured cores) keep the
+// base frequency of the others.
+std::vector<std::uint32_t> x86_classes(const fs::path& root, const fs::path& cpu_dir,
+                                       const std::vector<cpu_list>& cores) {
     const auto big = read_cpu_list(root / "devices/cpu_core/cpus");
     const auto little = read_cpu_list(root / "devices/cpu_atom/cpus");
     if (big || little) {
-        for (std::size_t c = 0; c < cores.size(); ++c) {
-            classes[c] = big && listed(*big, cores[c].front()) ? 1 : 0;
+        std::vector<std::uint32_t> classes;
+        for (const cpu_list& core : cores) {
+            classes.push_back(big && listed(*big, core.front()) ? 1 : 0);
         }
         return classes;
     }
-    for (std::size_t c = 0; c < cores.size(); ++c) {
-        const auto capacity =
-            read_number_file<std::uint32_t>(cpu_path(cpu_dir, cores[c].front()) / "cpu_capacity");
-        if (!capacity) {
-            return std::vector<std::uint32_t>(cores.size(), 0);
+    const auto base = read_per_core(cpu_dir, cores, "cpufreq/base_frequency");
+    const auto maximum = read_per_core(cpu_dir, cores, max_frequency_file);
+    if (base && maximum) {
+        if (auto classes = split_in_two(*base, &*maximum)) {
+            return *classes;
         }
-        classes[c] = *capacity;
+    }
+    return std::vector<std::uint32_t>(cores.size(), 0);
+}
+
+// A 64-bit Arm core's class is its type, the implementer and part of its
+// MIDR: capacities differ core by core even within one type (firmware
+// tables give each core its own), so they only rank the types, each by its
+// most capable core. Types that cannot be ranked share one class. Kernels
+// that do not show the MIDR leave capacity, else maximum frequency, where
+// it takes exactly two values (a big and a little type).
+std::vector<std::uint32_t> arm64_classes(const fs::path& cpu_dir,
+                                         const std::vector<cpu_list>& cores) {
+    std::vector<std::uint32_t> classes(cores.size(), 0);
+    const auto capacity = read_per_core(cpu_dir, cores, capacity_file);
+    const auto frequency = read_per_core(cpu_dir, cores, max_frequency_file);
+    std::vector<midr_code> types;
+    for (const cpu_list& core : cores) {
+        const auto text =
+            read_text_file(cpu_path(cpu_dir, core.front()) / "regs/identification/midr_el1");
+        const auto midr = text ? parse_midr_text(*text) : std::nullopt;
+        if (!midr) {
+            break;
+        }
+        types.push_back(decode_midr(*midr));
+    }
+    if (types.size() < cores.size()) {
+        for (const auto* measure : {&capacity, &frequency}) {
+            if (*measure) {
+                if (auto split = split_in_two(**measure, nullptr)) {
+                    return *split;
+                }
+            }
+        }
+        return classes;
+    }
+    // One capacity for every core (what the kernel shows where the firmware
+    // gives none) ranks nothing; the maximum frequency may.
+    const bool capacity_ranks =
+        capacity && std::adjacent_find(capacity->begin(), capacity->end(), std::not_equal_to<>()) !=
+                        capacity->end();
+    const auto& rank = capacity_ranks || !frequency ? capacity : frequency;
+    if (!rank) {
+        return classes;
+    }
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> rank_of_type;
+    for (std::size_t c = 0; c < cores.size(); ++c) {
+        std::uint32_t& best = rank_of_type[{types[c].implementer, types[c].part}];
+        best = std::max(best, (*rank)[c]);
+    }
+    for (std::size_t c = 0; c < cores.size(); ++c) {
+        classes[c] = rank_of_type[{types[c].implementer, types[c].part}];
     }
     return classes;
 }
@@ -132,19 +238,40 @@ std::optional<cpu_list> read_cache_sharing(const fs::path& cpu_dir, std::uint32_
     return std::nullopt;
 }
 
+// The CPUs that a level-1 or level-2 cache of `cpu` can truly be shared
+// by: its cluster where the kernel names one of several CPUs, else its
+// package; nothing when neither can be read.
+std::optional<cpu_list> read_private_cache_bound(const fs::path& cpu_dir, std::uint32_t cpu) {
+    const fs::path topology = cpu_path(cpu_dir, cpu) / "topology";
+    auto cluster = read_cpu_list(topology / "cluster_cpus_list");
+    if (cluster && cluster->size() > 1) {
+        return cluster;
+    }
+    auto package = read_cpu_list(topology / "package_cpus_list");
+    return package ? package : read_cpu_list(topology / "core_siblings_list");
+}
+
 // Without a level-3 cache, 64-bit Arm machines are grouped by the outermost
 // cache that several CPUs share (a cluster's level 2), else by the cluster
-// the kernel reports.
+// the kernel reports. Firmware that describes no caches leaves the kernel
+// listing level 1 as shared by every CPU: a level-1 or level-2 list beyond
+// the cluster or package cannot be true and groups nothing.
 std::optional<cpu_list> read_fallback_sharing(const fs::path& cpu_dir, std::uint32_t cpu) {
+    const auto bound = read_private_cache_bound(cpu_dir, cpu);
     std::uint32_t best_level = 0;
     std::optional<cpu_list> best;
     for (const auto& [index, path] : numbered_entries(cpu_path(cpu_dir, cpu) / "cache", "index")) {
         const auto level = read_number_file<std::uint32_t>(path / "level");
         auto sharing = read_cpu_list(path / "shared_cpu_list");
-        if (level && *level > best_level && sharing && sharing->size() > 1) {
-            best_level = *level;
-            best = std::move(sharing);
+        if (!level || *level <= best_level || !sharing || sharing->size() < 2) {
+            continue;
         }
+        if (*level <= 2 && bound &&
+            !std::includes(bound->begin(), bound->end(), sharing->begin(), sharing->end())) {
+            continue;
+        }
+        best_level = *level;
+        best = std::move(sharing);
     }
     return best ? best : read_cpu_list(cpu_path(cpu_dir, cpu) / "topology/cluster_cpus_list");
 }
@@ -182,11 +309,10 @@ std::map<std::uint32_t, cpu_list> read_sharing(const cpu_list& online, Reader sh
 // ones, so a group keeps its number when the process is restricted. Groups
 // are numbered in the order of their first CPU.
 std::map<std::uint32_t, std::uint32_t> read_llc_groups(const fs::path& cpu_dir,
-                                                       const cpu_list& online,
-                                                       llc_fallback fallback) {
+                                                       const cpu_list& online, sysfs_rules rules) {
     auto sharing_of = read_sharing(
         online, [&](std::uint32_t cpu) { return read_cache_sharing(cpu_dir, cpu, 3); });
-    if (sharing_of.empty() && fallback == llc_fallback::shared_cache_or_cluster) {
+    if (sharing_of.empty() && rules == sysfs_rules::arm64) {
         sharing_of = read_sharing(
             online, [&](std::uint32_t cpu) { return read_fallback_sharing(cpu_dir, cpu); });
     }
@@ -212,7 +338,7 @@ std::optional<std::uint32_t> find(const std::map<std::uint32_t, std::uint32_t>& 
 
 topology_records read_sysfs_topology(const fs::path& root,
                                      std::span<const std::uint32_t> allowed_cpus,
-                                     llc_fallback fallback) {
+                                     sysfs_rules rules) {
     const fs::path cpu_dir = root / "devices/system/cpu";
     const auto online = read_cpu_list(cpu_dir / "online");
     if (!online) {
@@ -228,7 +354,9 @@ topology_records read_sysfs_topology(const fs::path& root,
     cpus.erase(std::unique(cpus.begin(), cpus.end()), cpus.end());
 
     const std::vector<cpu_list> cores = group_cores(cpu_dir, cpus);
-    const std::vector<std::uint32_t> classes = efficiency_classes(root, cpu_dir, cores);
+    const std::vector<std::uint32_t> classes = rules == sysfs_rules::arm64
+                                                   ? arm64_classes(cpu_dir, cores)
+                                                   : x86_classes(root, cpu_dir, cores);
     topology_records records;
     for (std::size_t c = 0; c < cores.size(); ++c) {
         core_record core{.efficiency_class = classes[c], .logicals = {}};
@@ -238,7 +366,7 @@ topology_records read_sysfs_topology(const fs::path& root,
         records.cores.push_back(std::move(core));
     }
     const auto node_of = read_nodes(root / "devices/system/node");
-    const auto llc_of = read_llc_groups(cpu_dir, *online, fallback);
+    const auto llc_of = read_llc_groups(cpu_dir, *online, rules);
     for (const std::uint32_t cpu : cpus) {
         records.processors.push_back({.cpu = {.group = 0, .processor = cpu},
                                       .node = find(node_of, cpu),

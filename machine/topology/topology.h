@@ -140,27 +140,37 @@ std::optional<std::vector<std::uint32_t>> parse_cpu_list(std::string_view text);
 /// machine, it bounds the memory a corrupt CPU list can claim.
 inline constexpr std::uint32_t max_cpu_number = 65535;
 
-/// How a sysfs tree that lists no level-3 cache groups its cores.
-enum class llc_fallback : std::uint8_t {
-    /// All cores in cache group 0 of their node (x86).
-    none,
-    /// Each CPU by the highest-level cache it shares with other CPUs, else
-    /// by its cluster (`topology/cluster_cpus_list`): 64-bit Arm, whose
-    /// clusters often share a level 2 and no level 3.
-    shared_cache_or_cluster,
+/// The processor family whose rules read a sysfs tree.
+enum class sysfs_rules : std::uint8_t {
+    /// x86: a level-3 cache groups the cores, else all cores of a node form
+    /// cache group 0. Efficiency classes come from the kernel's hybrid core
+    /// types (the "cpu_core" and "cpu_atom" event sources), else from base
+    /// and maximum frequencies where they split the cores into two clean
+    /// groups.
+    x86,
+    /// 64-bit Arm: a level-3 cache groups the cores, else the highest-level
+    /// cache that several CPUs share, else the cluster
+    /// (`topology/cluster_cpus_list`); a level-1 or level-2 cache listed as
+    /// shared beyond the cluster or package is ignored. A core's efficiency
+    /// class is its type (the MIDR implementer and part), ranked by the
+    /// highest capacity of its cores (`cpu_capacity`, else, or where it is
+    /// the same for all, the maximum frequency); without MIDR, capacity or
+    /// maximum frequency where it takes exactly two values.
+    arm64,
 };
 
-/// This architecture's rule (llc_rule_x86.cpp, llc_rule_arm64.cpp).
-llc_fallback native_llc_fallback();
+/// This architecture's rules (sysfs_rules_x86.cpp, sysfs_rules_arm64.cpp, ...).
+sysfs_rules native_sysfs_rules();
 
 /// Reads the records from a sysfs tree at `root` ("/sys" on a live system).
-/// Only CPUs that are online and listed in `allowed_cpus` take part. The
-/// cache group of a CPU is its level-3 cache when any CPU lists one, else
-/// as `fallback` says; groups are numbered in the order of their first CPU.
-/// Returns no core when the online list cannot be read.
+/// Only CPUs that are online and listed in `allowed_cpus` take part. Cache
+/// groups and efficiency classes follow `rules`; groups are numbered in the
+/// order of their first CPU. A core's efficiency class is 0 for every core
+/// when the tree does not tell the core types apart. Returns no core when
+/// the online list cannot be read.
 topology_records read_sysfs_topology(const std::filesystem::path& root,
                                      std::span<const std::uint32_t> allowed_cpus,
-                                     llc_fallback fallback = llc_fallback::none);
+                                     sysfs_rules rules = sysfs_rules::x86);
 
 /// The CPUs the process was allowed to run on when it started, ascending;
 /// empty when the system would not say. Captured before `main` runs, so

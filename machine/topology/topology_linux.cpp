@@ -46,7 +46,7 @@ const std::vector<std::uint32_t>& startup_allowed_cpus() {
 
 cpu_topology detect_topology() {
     return build_topology(
-        read_sysfs_topology("/sys", startup_allowed_cpus(), native_llc_fallback()));
+        read_sysfs_topology("/sys", startup_allowed_cpus(), native_sysfs_rules()));
 }
 
 }  // namespace tavro

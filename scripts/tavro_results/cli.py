@@ -2,7 +2,7 @@
 
 import sys
 
-from tavro_results.output import InputError
+from tavro_results.output import InputError, excerpt
 
 
 def read_text(name):
@@ -14,7 +14,8 @@ def read_text(name):
     else:
         with open(name, "rb") as stream:
             data = stream.read()
-    return data.decode("utf-8", errors="replace")
+    text = data.decode("utf-8", errors="replace")
+    return text[1:] if text.startswith("\ufeff") else text  # a byte-order mark
 
 
 def run(prog, body):
@@ -25,10 +26,11 @@ def run(prog, body):
     except InputError as error:
         message = str(error)
     except OSError as error:
-        name = f": {error.filename}" if error.filename else ""
+        name = f": {excerpt(error.filename, 200)}" if error.filename else ""
         message = f"{error.strerror or error}{name}"
     except KeyboardInterrupt:
         print(f"{prog}: interrupted", file=sys.stderr)
         return 130
-    print(f"{prog}: {message}", file=sys.stderr)
+    # One line whatever the message quotes.
+    print(f"{prog}: {message}".replace("\n", " ").replace("\r", " "), file=sys.stderr)
     return 1

@@ -4,26 +4,35 @@
     tavro-compare a.json b.txt --markdown        # for pasting into reviews
     tavro-compare a.json b.json --csv out.csv    # with every context field
 
-One row per input and point of its sweeps: the label (the processor, else
-the file name; --label), threads, grid, workload, duration, valid runs, the
-score's average and max/min spread as tavro's table gives them, and the
-ratio of the average to the first input's at the same point. Sweeps of the
-same variable line up by value.
+One row per input and point of its sweeps: the label (the processor's
+brand as the runs printed it, else the file name; --label), threads, grid,
+workload, duration, valid runs, the score's average as tavro's table gives
+it, the median and standard deviation of the valid sub-runs, tavro's
+max/min spread, and the ratio of the average to the first input's at the
+same point. Sweeps of the same variable line up by value; a ratio between
+rows of another workload, grid, duration or version is warned of on the
+error stream.
 """
 
 import argparse
 import csv
 import json
+import re
 import sys
 
-from tavro_results import record
+from tavro_results import checks, record
 from tavro_results.cli import run
 from tavro_results.output import InputError
 
 PROG = "tavro-compare"
 COLUMNS = ["input", "sweep", "threads", "grid", "workload", "duration", "valid", "average",
-           "max/min", "ratio"]
-NUMBER_COLUMNS = {"threads", "grid", "duration", "valid", "average", "max/min", "ratio"}
+           "median", "stddev", "max/min", "ratio"]
+NUMBER_COLUMNS = {"threads", "grid", "duration", "valid", "average", "median", "stddev",
+                  "max/min", "ratio"}
+# What two rows must share for the ratio of their scores to mean anything.
+COMPARABLE = (("workload", "workload"), ("grid", "grid"), ("duration_s", "duration"),
+              ("version", "version"))
+NUMBER_RE = re.compile(r"^[0-9]{1,9}$", re.ASCII)
 
 
 def points(records, labels):
@@ -34,6 +43,7 @@ def points(records, labels):
         for sweep in rec["result"]["sweeps"]:
             for row in sweep["table"]:
                 runs = record.row_runs(sweep, row)
+                _, median, deviation = checks.summary(row["scores"])
                 rows.append({
                     "input_index": k, "input": label, "variable": sweep["variable"],
                     "value": row["value"],
@@ -41,6 +51,8 @@ def points(records, labels):
                     "grid": record.common(r["grid"] for r in runs),
                     "workload": record.row_setting(sweep, runs, "workload"),
                     "duration_s": record.row_setting(sweep, runs, "duration_s"),
+                    "version": record.row_setting(sweep, runs, "version"),
+                    "median": median, "stddev": deviation,
                     "valid_runs": sum(s is not None for s in row["scores"]),
                     "sub_runs": len(row["scores"]),
                     "average": row["average"], "spread_percent": row["spread_percent"],
@@ -54,14 +66,32 @@ def points(records, labels):
     for r in rows:
         firsts.setdefault((r["variable"], r["value"]), len(firsts))
     # Numbers in ascending order, names as they first appear.
-    rows.sort(key=lambda r: (order[r["variable"]], (0, int(r["value"])) if r["value"].isdigit()
+    rows.sort(key=lambda r: (order[r["variable"]],
+                             (0, int(r["value"])) if NUMBER_RE.match(r["value"])
                              else (1, firsts[(r["variable"], r["value"])]), r["input_index"]))
     for r in rows:
         reference = next((x for x in rows if (x["variable"], x["value"]) ==
                           (r["variable"], r["value"]) and x["input_index"] == 0), None)
         base = reference["average"] if reference else None
         r["ratio"] = r["average"] / base if base and r["average"] is not None else None
+        r["unlike"] = [name for key, name in COMPARABLE if r["ratio"] is not None
+                       and r["input_index"] and r[key] != reference[key]]
+        r["reference"] = reference["input"] if reference else None
     return rows
+
+
+def unlike_warnings(rows):
+    """One line per input whose ratios set it against runs of another kind."""
+    found = {}
+    for r in rows:
+        if r["unlike"]:
+            entry = found.setdefault((r["input"], r["reference"]), [set(), []])
+            entry[0].update(r["unlike"])
+            entry[1].append(r["variable"] if r["variable"] == "none"
+                            else f"{r['variable']} {r['value']}")
+    return [f"{label} and {reference} differ in {', '.join(n for _, n in COMPARABLE if n in what)}"
+            f" ({', '.join(where)}): their ratio does not compare like with like"
+            for (label, reference), (what, where) in found.items()]
 
 
 def cells(row, with_sweep):
@@ -72,6 +102,7 @@ def cells(row, with_sweep):
         "threads": text(row["threads"]), "grid": text(row["grid"]),
         "workload": text(row["workload"]), "duration": text(row["duration_s"], "{} s"),
         "valid": f"{row['valid_runs']}/{row['sub_runs']}", "average": text(row["average"], "{:.2f}"),
+        "median": text(row["median"], "{:.2f}"), "stddev": text(row["stddev"], "{:.2f}"),
         "max/min": text(row["spread_percent"], "{:.2f}%"), "ratio": text(row["ratio"], "{:.2f}"),
     }
     return [found[c] for c in columns(with_sweep)]
@@ -126,7 +157,8 @@ def write_csv(rows, records, names, stream):
     keys = list(dict.fromkeys(k for fields in extra for k in fields))
     out = csv.writer(stream, lineterminator="\n")
     row_keys = ["input", "variable", "value", "threads", "grid", "workload", "duration_s",
-                "valid_runs", "sub_runs", "average", "spread_percent", "ratio"]
+                "version", "valid_runs", "sub_runs", "average", "median", "stddev",
+                "spread_percent", "ratio"]
     out.writerow(row_keys + keys)
     cell = lambda v: "" if v is None else v
     for r in rows:
@@ -150,6 +182,7 @@ def parse_arguments(argv, prog):
     form.add_argument("--csv", metavar="FILE",
                       help="CSV with every context field ('-': standard output)")
     args = parser.parse_args(argv)
+    args.prog = prog
     if len(args.label) > len(args.inputs):
         parser.error(f"{len(args.label)} labels for {len(args.inputs)} inputs")
     return args
@@ -159,6 +192,9 @@ def compare(args):
     records = record.load_inputs(args.inputs)
     rows = points(records, record.labels(records, args.inputs, args.label))
     with_sweep = any(r["variable"] != "none" for r in rows)
+    for warning in unlike_warnings(rows):
+        print(f"{args.prog}: warning: {warning}", file=sys.stderr)
+    sys.stderr.flush()
     if args.csv and args.csv != "-":
         with open(args.csv, "w", newline="", encoding="utf-8") as stream:
             write_csv(rows, records, args.inputs, stream)

@@ -19,6 +19,9 @@ import time
 # A v1 memory limit this large is the kernel's "no limit" value.
 V1_UNLIMITED_MEMORY = 1 << 62
 LOAD_PER_CPU_LIMIT = 0.5
+# Clock sources of a virtual machine's hypervisor: the fast timer reads
+# the hypervisor's clock, not the processor's.
+VIRTUAL_CLOCK_SOURCES = ("kvm-clock", "xen", "hyperv_clocksource_tsc_page")
 
 
 def read_text(path):
@@ -373,8 +376,9 @@ def read_context(sys_root="/sys", proc_root="/proc"):
     }
 
 
-def warnings(context):
-    """What makes a score taken now unrepresentative, one sentence each."""
+def warnings(context, threads=None):
+    """What makes a score taken now unrepresentative, one sentence each;
+    threads is the run's thread count where known (None: one per CPU)."""
     found = []
     governors = [g for g in context["cpufreq"]["governors"] or [] if g != "performance"]
     if governors:
@@ -388,6 +392,15 @@ def warnings(context):
     swap = context["memory"]["swap_used_bytes"]
     if swap:
         found.append(f"{swap / 2**20:.1f} MiB of swap is in use: memory is short")
+    groups = (context.get("control_groups") or {}).get("cpu") or []
+    quotas = [g["quota_us"] / g["period_us"] for g in groups if g["quota_us"] and g["period_us"]]
+    wanted = threads or context["processor"]["allowed_cpus"] or cpus
+    if quotas and wanted and min(quotas) < wanted:
+        found.append(f"a CPU quota of {min(quotas):.2f} CPUs for {wanted} thread"
+                     f"{'s' if wanted != 1 else ''}: the score measures the quota, not the machine")
+    if context.get("clock_source") in VIRTUAL_CLOCK_SOURCES:
+        found.append(f"the clock source is {context['clock_source']}, a virtual machine's: "
+                     "the timings go through the hypervisor")
     return found
 
 

@@ -7,7 +7,6 @@ the error stream wrote is whatever line is none of the standard output's
 own; for an invalid run those lines are its reason.
 """
 
-import math
 import re
 
 HARNESS = "!!HARNESS!!"
@@ -15,31 +14,39 @@ PLAN_START = "!!HARNESS!! run values:"
 ESTIMATE_PREFIX = "!!HARNESS!! estimated total time = "
 PROMPT = "press enter to exit"
 DEFAULT_ISA = "default_isa"
-MARKER_RE = re.compile(r"^!!HARNESS!! run (\d+)/(\d+)$")
-TITLE_RE = re.compile(r"^=====(.*) results=====$")
-HEADER_RE = re.compile(r"^ (.*?) *\|((?: +run \d+)*) +\| +avg +\| +max/min$")
+# Every pattern is anchored, reads ASCII digits only, bounds its counts and
+# has no two repeats that can share the same text, so that no line makes it
+# backtrack; lines longer than any of tavro's own are not matched at all.
+MAX_LINE = 2000
+MARKER_RE = re.compile(r"^!!HARNESS!! run ([0-9]{1,9})/([0-9]{1,9})$", re.ASCII)
+TITLE_RE = re.compile(r"^=====([a-z_]{1,32}) results=====$", re.ASCII)
 RULE_RE = re.compile(r"^=+$")
-ROW_RE = re.compile(r"^ (\S+) *\|([^|]*)\| +(\S+) +\| +(\S+)$")
+# A number as tavro prints it: a score, an average, a spread, a time.
+NUMBER_RE = re.compile(r"^-?[0-9]{1,15}(?:\.[0-9]{1,15})?$", re.ASCII)
+PLANNED_NUMBER_RE = re.compile(r"^[0-9]{1,9}$", re.ASCII)
 
 # The progress line; text after its iteration count was written by the
 # error stream before the line was ended.
-PROGRESS_RE = re.compile(r"benchmarking\.\.\. (\d+)/(\d+)s +\S+ MGups  \d+ iterations")
+PROGRESS_RE = re.compile(r"benchmarking\.\.\. ([0-9]{1,9})/([0-9]{1,9})s +[^ ]{1,40} MGups  "
+                         r"[0-9]{1,20} iterations", re.ASCII)
 RUN_PATTERNS = [
-    ("threads", re.compile(r"^running with (\d+) threads? \((\w+)\)$")),
-    ("grid", re.compile(r"^(\d+) x \1 x \1 grid$")),
-    ("memory_per_thread", re.compile(r"^(\d+(?:\.\d+)? [KMGTPE]?i?B) per thread$")),
-    ("memory_total", re.compile(r"^(\d+(?:\.\d+)? [KMGTPE]?i?B) total$")),
-    ("fast_timer", re.compile(r"^Fast Timer Frequency: (.*) \((.*)\)$")),
+    ("threads", re.compile(r"^running with ([0-9]{1,9}) threads? \(([a-z]{1,20})\)$", re.ASCII)),
+    ("grid", re.compile(r"^([0-9]{1,9}) x \1 x \1 grid$", re.ASCII)),
+    ("memory_per_thread",
+     re.compile(r"^([0-9]{1,15}(?:\.[0-9]{1,15})? [KMGTPE]?i?B) per thread$", re.ASCII)),
+    ("memory_total", re.compile(r"^([0-9]{1,15}(?:\.[0-9]{1,15})? [KMGTPE]?i?B) total$", re.ASCII)),
     ("coarse_timer", re.compile(r"^Coarse Timer Frequency: (.*)$")),
     ("allocating", re.compile(r"^allocating fields\.\.\.\.( \(large pages\))?$")),
     ("phase", re.compile(r"^(?:initalizing fields\.\.\.|starting bench\.\.|validating result\.\.)$")),
-    ("initialization", re.compile(r"^initialization took (-?\d+)ms$")),
+    ("initialization", re.compile(r"^initialization took (-?[0-9]{1,12})ms$", re.ASCII)),
     ("thread_header", re.compile(r"^ *thread +grid updates +time +MGups +iterations$")),
-    ("thread_row", re.compile(r"^ *(\d+) +(\d+) +(\S+)s +(\S+) +(\d+)$")),
-    ("version", re.compile(r"^tavro v(\S+) (\S+)$")),
-    ("score", re.compile(r"^final score: (\S+) MGups$")),
+    ("thread_row", re.compile(r"^ *([0-9]{1,9}) +([0-9]{1,20}) +([^ ]{1,30})s +([^ ]{1,30}) "
+                              r"+([0-9]{1,15})$", re.ASCII)),
+    ("version", re.compile(r"^tavro v([^ ]{1,40}) ([^ ]{1,40})$")),
+    ("score", re.compile(r"^final score: ([^ ]{1,40}) MGups$")),
     ("box_rule", re.compile(r"^=+$")),
 ]
+FAST_TIMER_PREFIX = "Fast Timer Frequency: "
 # What the error stream prints about a run that still goes on.
 WARNING_LINES = [
     re.compile(r"^warning$"),
@@ -53,15 +60,27 @@ class InputError(Exception):
     """The input is not a complete tavro output; the text says what is wrong."""
 
 
+def excerpt(text, limit=40):
+    """A short quotation of the input for a message: at most limit
+    characters, each unprintable one (line ends, terminal escapes) written
+    as its escape, so that a message is always one harmless line."""
+    text = str(text)
+    shown = "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii")
+                    for c in text[:limit])
+    return "'" + shown + ("..." if len(text) > limit else "") + "'"
+
+
 def console_lines(text):
     """(line number, text) of every line as the console shows it: CR LF read
     as a line end, a line rewritten after carriage returns (the progress
     line) as its last state, and error text written onto the end of a
     progress line as a line of its own."""
     lines = []
+    if text.startswith("\ufeff"):  # a byte-order mark, as some editors save
+        text = text[1:]
     for number, raw in enumerate(text.split("\n"), start=1):
         line = raw.rstrip("\r").split("\r")[-1].rstrip()
-        progress = PROGRESS_RE.match(line)
+        progress = PROGRESS_RE.match(line) if len(line) <= MAX_LINE else None
         if progress and progress.end() < len(line):
             lines.append((number, line[: progress.end()]))
             line = line[progress.end():]
@@ -78,22 +97,16 @@ def number(text, line_number, what):
     """A score, average or spread of the results table; None for "---"."""
     if text == "---":
         return None
-    try:
-        value = float(text.rstrip("%"))
-    except ValueError:
-        raise InputError(f"line {line_number}: cannot read {what} '{text}'") from None
-    if not math.isfinite(value):
-        raise InputError(f"line {line_number}: {what} '{text}' is not a number")
-    return value
+    bare = text[:-1] if what == "spread" and text.endswith("%") else text
+    if not NUMBER_RE.match(bare):
+        raise InputError(f"line {line_number}: cannot read {what} {excerpt(text)}")
+    return float(bare)
 
 
 def finite(text):
-    """A number that a run printed, or None where it is no finite number."""
-    try:
-        value = float(text)
-    except ValueError:
-        return None
-    return value if math.isfinite(value) else None
+    """A number that a run printed, or None where it is no number as tavro
+    prints them."""
+    return float(text) if NUMBER_RE.match(text) else None
 
 
 def new_sweep():
@@ -131,7 +144,16 @@ class RunReader:
         if self.expect_processor:
             self.expect_processor = False  # the valid result's processor line
             return
+        if len(line) > MAX_LINE:
+            (self.after_box if self.invalid_box else self.errors).append(line)
+            return
         if self.progress(line):
+            return
+        if line.startswith(FAST_TIMER_PREFIX) and line.endswith(")") and " (" in line:
+            # "Fast Timer Frequency: VALUE (SOURCE)"; the source is the last
+            # parenthesis.
+            value, _, source = line[len(FAST_TIMER_PREFIX):-1].rpartition(" (")
+            run["fast_timer"], run["fast_timer_source"] = value, source
             return
         for name, pattern in RUN_PATTERNS:
             match = pattern.match(line)
@@ -156,8 +178,6 @@ class RunReader:
             run["grid"] = int(match.group(1))
         elif name in ("memory_per_thread", "memory_total", "coarse_timer"):
             run[name] = match.group(1)
-        elif name == "fast_timer":
-            run["fast_timer"], run["fast_timer_source"] = match.groups()
         elif name == "allocating":
             run["large_pages"] = match.group(1) is not None
         elif name == "initialization":
@@ -173,9 +193,12 @@ class RunReader:
             self.expect_processor = True
         elif name == "score":
             run["score"] = finite(match.group(1))
+            if run["score"] is None:
+                raise InputError(f"run {run['number']}: cannot read its final score "
+                                 f"{excerpt(match.group(1))}")
 
     def progress(self, line):
-        match = PROGRESS_RE.fullmatch(line)
+        match = PROGRESS_RE.fullmatch(line) if len(line) <= MAX_LINE else None
         if not match:
             return False
         self.run["last_progress"] = line
@@ -188,7 +211,7 @@ class RunReader:
         run["value"] = value
         run["valid"] = score is not None
         run["isa"] = value if variable == "isa" else DEFAULT_ISA
-        if run["duration_s"] is None and variable == "duration" and value.isdigit():
+        if run["duration_s"] is None and variable == "duration" and PLANNED_NUMBER_RE.match(value):
             run["duration_s"] = min(max(int(value), 1), 1000)  # as tavro clamps it
         printed_score = run["score"] is not None or run["version"] is not None
         if run["valid"] and self.invalid_box or not run["valid"] and printed_score:
@@ -227,7 +250,12 @@ class Parser:
     def parse(self):
         while self.i < len(self.lines):
             line = self.lines[self.i][1]
-            if line == PLAN_START:
+            if len(line) > MAX_LINE:  # none of tavro's own lines
+                if self.readers:
+                    self.readers[-1].take(line)
+                else:
+                    self.messages.append(line)
+            elif line == PLAN_START:
                 self.plan()
             elif MARKER_RE.match(line):
                 self.marker(*(int(g) for g in MARKER_RE.match(line).groups()))
@@ -246,7 +274,7 @@ class Parser:
             raise InputError(f"the output ends {where}, before the sweep's results table "
                              "(truncated?)")
         if not self.sweeps:
-            said = f" (tavro said: {self.messages[0]})" if self.messages else ""
+            said = f" (tavro said: {excerpt(self.messages[0])})" if self.messages else ""
             raise InputError("no sweep results table found (is this tavro's output?)" + said)
         return {"sweeps": self.sweeps, "messages": self.messages, "prompt": self.prompt}
 
@@ -320,20 +348,19 @@ def read_table(lines, i, sweep):
     if not title:
         fail_at(i + 1, "expected the results table's title")
     variable = sweep["variable"] = title.group(1)
-    header = HEADER_RE.match(line_at(i + 2, "header"))
-    if not header or header.group(1) != variable:
+    sub_runs = header_runs(line_at(i + 2, "header"), variable)
+    if sub_runs is None:
         fail_at(i + 2, f"expected the header of the {variable} results table")
-    sub_runs = sweep["sub_runs"] = len(header.group(2).split("run")) - 1
+    sweep["sub_runs"] = sub_runs
     if not RULE_RE.match(line_at(i + 3, "rule line")):
         fail_at(i + 3, "expected the rule line of the results table")
     j = i + 4
     while j < len(lines):
-        row = ROW_RE.match(lines[j][1])
+        row = table_row(lines[j][1])
         if not row:
             break
         line_number = lines[j][0]
-        value, cells, average, spread = row.groups()
-        cells = cells.split()
+        value, cells, average, spread = row
         if len(cells) != sub_runs:
             fail_at(j, f"{len(cells)} sub-run scores where the header has {sub_runs}")
         sweep["table"].append({
@@ -352,3 +379,34 @@ def read_table(lines, i, sweep):
         if values != planned:
             raise InputError(f"the {variable} results table does not match the planned values")
     return j
+
+
+def header_runs(line, variable):
+    """The number of sub-runs of the header " VARIABLE | run 1 run 2 | avg |
+    max/min", or None when the line is not that header."""
+    parts = line.split("|")
+    if len(parts) != 4 or not line.startswith(" ") or parts[0][1:].rstrip(" ") != variable:
+        return None
+    if parts[2].split() != ["avg"] or parts[3].split() != ["max/min"] or not (
+            parts[2].startswith(" ") and parts[3].startswith(" ") and parts[1].endswith(" ")):
+        return None
+    words = parts[1].split()
+    if len(words) % 2 or any(w != "run" for w in words[::2]) or not all(
+            PLANNED_NUMBER_RE.match(w) for w in words[1::2]):
+        return None
+    return len(words) // 2
+
+
+def table_row(line):
+    """(value, cells, average, spread) of a row " VALUE | cells | avg |
+    spread", or None when the line is no row."""
+    parts = line.split("|")
+    if len(parts) != 4 or not line.startswith(" ") or len(line) > MAX_LINE:
+        return None
+    value = parts[0][1:].rstrip(" ")
+    average, spread = parts[2].split(), parts[3].split()
+    if (not value or " " in value or len(average) != 1 or len(spread) != 1
+            or not parts[2].startswith(" ") or not parts[2].endswith(" ")
+            or not parts[3].startswith(" ") or parts[3].endswith(" ")):
+        return None
+    return value, parts[1].split(), average[0], spread[0]

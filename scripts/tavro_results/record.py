@@ -13,7 +13,7 @@ import os
 
 from tavro_results import output
 from tavro_results.cli import read_text
-from tavro_results.output import InputError
+from tavro_results.output import InputError, excerpt
 
 SCHEMA_VERSION = 1
 
@@ -63,15 +63,76 @@ def load_input(name):
     if not text.lstrip().startswith("{"):
         return make_record(text, "saved output")
     try:
-        record = json.loads(text)
-    except ValueError as error:
-        raise InputError(f"not a valid JSON record: {error}") from None
+        # JSON has no NaN or Infinity, which Python's reader would accept.
+        record = json.loads(text, parse_constant=refuse_constant)
+    except (ValueError, RecursionError) as error:
+        raise InputError(f"not a valid JSON record: {excerpt(error, 100)}") from None
     if not isinstance(record, dict) or not isinstance(record.get("result"), dict):
         raise InputError("a JSON file without a tavro result (is it a record of tavro-record?)")
     if record.get("schema_version") != SCHEMA_VERSION:
-        raise InputError(f"a record of schema version {record.get('schema_version')}; "
+        raise InputError(f"a record of schema version {excerpt(record.get('schema_version'))}; "
                          f"this tool reads version {SCHEMA_VERSION}")
+    validate(record)
+    integral(record)
     return record
+
+
+# Counts that JSON Schema lets a record write as 2.0: the tools take them as
+# the integers they are.
+INTEGER_KEYS = {"number", "sub_run", "sub_runs", "threads", "grid", "duration_s",
+                "initialization_ms", "thread", "grid_updates", "iterations", "cores", "sockets",
+                "numa_nodes", "allowed_cpus", "exit_code", "cpu", "samples"}
+
+
+def integral(value):
+    if isinstance(value, dict):
+        for key, item in value.items():
+            if key in INTEGER_KEYS and isinstance(item, float):
+                value[key] = int(item)
+            else:
+                integral(item)
+    elif isinstance(value, list):
+        for item in value:
+            integral(item)
+
+
+def refuse_constant(name):
+    raise ValueError(f"{name} is not a JSON number")
+
+
+def schema_path():
+    """The record's schema: beside this module once installed, in docs/ of
+    the source tree."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    for path in (os.path.join(here, "result.schema.json"),
+                 os.path.join(here, "..", "..", "docs", "result.schema.json")):
+        if os.path.isfile(path):
+            return path
+    raise InputError("the records' schema, result.schema.json, is not beside the tools")
+
+
+_validator = []
+
+
+def validate(record):
+    """Raises InputError naming the first place where the record breaks its
+    schema."""
+    try:
+        import jsonschema
+    except ImportError:
+        raise InputError("python3-jsonschema is missing, which checks records when they are "
+                         "read (apt-get install python3-jsonschema)") from None
+    if not _validator:
+        with open(schema_path(), encoding="utf-8") as stream:
+            _validator.append(jsonschema.Draft202012Validator(json.load(stream)))
+    try:
+        error = jsonschema.exceptions.best_match(_validator[0].iter_errors(record))
+    except RecursionError:
+        raise InputError("not a valid record: nested too deeply") from None
+    if error is not None:
+        where = "/".join(str(p) for p in error.absolute_path) or "the top level"
+        raise InputError(f"not a valid record: at {excerpt(where, 80)}: "
+                         f"{excerpt(error.message, 100)}")
 
 
 def load_inputs(names):
@@ -115,9 +176,13 @@ def context_value(record, *keys):
 
 
 def processor(record):
-    """The processor's name: the machine's context, else what the runs printed."""
-    return (context_value(record, "processor", "model")
-            or common(r["processor"] or None for r in all_runs(record)))
+    """The machine's name: the processor's brand as the runs printed it,
+    blanks trimmed, so that a record and a saved output of one machine
+    share it; else the context's model name."""
+    brand = common(" ".join(r["processor"].split()) or None for r in all_runs(record)
+                   if r["processor"])
+    model = context_value(record, "processor", "model")
+    return brand or (" ".join(model.split()) if isinstance(model, str) else None) or None
 
 
 def labels(records, names, given=()):

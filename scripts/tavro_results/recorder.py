@@ -5,7 +5,13 @@
 
 Before the run it reads the machine's context and warns on the error
 stream of what makes a score unrepresentative (a governor other than
-performance, a busy machine, swap in use); it changes no setting. During
+performance, a busy machine, swap in use, a CPU quota below the thread
+count, a virtual machine's clock source); it changes no setting. It checks
+that it can write the record before tavro starts; should the write still
+fail after the run, the record is saved in the current (else the
+temporary) folder and the message says where. A saved output that
+contradicts itself (a score that is not the sum of its threads, a table
+that disagrees with its runs) is refused with the check it fails. During
 the run it shows tavro's output and samples every CPU's frequency once a
 second where cpufreq exists. Exit code: tavro's own where tavro ran; 1 with
 one message when no record could be made.
@@ -15,12 +21,14 @@ import argparse
 import os
 import shutil
 import socket
+import re
 import subprocess
 import sys
+import tempfile
 
-from tavro_results import context, record
+from tavro_results import checks, context, output, record
 from tavro_results.cli import read_text, run
-from tavro_results.output import InputError
+from tavro_results.output import InputError, excerpt
 
 PROG = "tavro-record"
 
@@ -35,7 +43,8 @@ def parse_arguments(argv, prog):
                         help="the record to write (default: tavro-HOST-DATE.json; with --from "
                         "the saved output's name with .json)")
     parser.add_argument("--tavro", metavar="PATH",
-                        help="the tavro to run (default: build/tavro, else tavro on PATH)")
+                        help="the tavro to run (default: the one beside this tool, as in "
+                        "an unpacked archive's bin/, else build/tavro, else tavro on PATH)")
     parser.add_argument("--from", dest="saved", metavar="FILE",
                         help="make the record from a saved output instead of a run "
                         "('-': standard input); its context is null")
@@ -48,17 +57,88 @@ def parse_arguments(argv, prog):
     return args
 
 
-def find_tavro(given):
+def is_program(path):
+    return os.path.isfile(path) and os.access(path, os.X_OK)
+
+
+def find_tavro(given, started_as=None):
+    """The tavro to run: the one given; else the one beside this tool, in
+    the bin/ folder it was started from or the one of its installed tree
+    (share/tavro/../../bin), as an unpacked archive holds them; else
+    build/tavro; else tavro on PATH."""
     if given:
-        if not (os.path.isfile(given) and os.access(given, os.X_OK)):
-            raise InputError(f"cannot run {given}: not an executable file")
+        if not is_program(given):
+            raise InputError(f"cannot run {excerpt(given, 200)}: not an executable file")
         return given
-    if os.path.isfile("build/tavro") and os.access("build/tavro", os.X_OK):
-        return "build/tavro"
+    started_as = started_as or sys.argv[0]
+    real = os.path.dirname(os.path.realpath(started_as))
+    beside = [os.path.join(os.path.dirname(os.path.abspath(started_as)), "tavro")]
+    if os.path.basename(real) == "tavro" and os.path.basename(os.path.dirname(real)) == "share":
+        beside.append(os.path.join(real, "..", "..", "bin", "tavro"))
+    for path in beside + ["build/tavro"]:
+        if is_program(path):
+            return os.path.normpath(path)
     found = shutil.which("tavro")
     if not found:
         raise InputError("no tavro to run: build it (build/tavro), put it on PATH "
                          "or give --tavro PATH")
+    return found
+
+
+def check_output(path):
+    """Refuses, before anything runs, a record that could not be written."""
+    folder = os.path.dirname(path) or "."
+    if os.path.isdir(path):
+        raise InputError(f"cannot write the record {excerpt(path, 200)}: it is a folder")
+    if not os.path.isdir(folder):
+        raise InputError(f"cannot write the record {excerpt(path, 200)}: there is no folder "
+                         f"{excerpt(folder, 200)}")
+    if not os.access(folder, os.W_OK | os.X_OK) or (
+            os.path.exists(path) and not os.access(path, os.W_OK)):
+        raise InputError(f"cannot write the record {excerpt(path, 200)}: permission denied")
+
+
+def save(made, path, prog):
+    """Writes the record; when that fails after a run, saves it under its
+    own name in the current folder, else the temporary one, and says where.
+    Returns whether the record went where it was asked to."""
+    try:
+        record.write_record(made, path)
+        return True
+    except OSError as error:
+        why = error.strerror or str(error)
+    name = os.path.basename(path) or "tavro-record.json"
+    for folder in (os.getcwd(), tempfile.gettempdir()):
+        fallback = os.path.join(folder, name)
+        if os.path.abspath(fallback) == os.path.abspath(path):
+            fallback = os.path.join(folder, "saved-" + name)
+        try:
+            record.write_record(made, fallback)
+        except OSError:
+            continue
+        print(f"{prog}: cannot write {excerpt(path, 200)} ({why}); the record is saved as "
+              f"{fallback}", file=sys.stderr)
+        return False
+    raise InputError(f"cannot write {excerpt(path, 200)} ({why}), nor a copy in the current "
+                     "or the temporary folder: the record is lost")
+
+
+def thread_count(options):
+    """The most threads a run of these tavro options asks for; None for one
+    per CPU (the default, 0)."""
+    found, sweep_values = None, None
+    for k, option in enumerate(options):
+        value = options[k + 1] if k + 1 < len(options) else ""
+        if option.startswith("--numthreads="):
+            option, value = "--numthreads", option.split("=", 1)[1]
+        if option in ("-n", "--numthreads") and output.PLANNED_NUMBER_RE.match(value):
+            found = int(value) or None
+        if option == "--harness-opt":
+            sweep_values = value
+    if "threads" in options and sweep_values:
+        numbers = [int(v) for v in re.split(r"[,-]", sweep_values)
+                   if output.PLANNED_NUMBER_RE.match(v)]
+        found = max(numbers) if numbers and 0 not in numbers else None
     return found
 
 
@@ -95,14 +175,16 @@ def default_name(date):
 
 
 def record_run(args):
+    date = record.now_utc()
+    path = args.output or default_name(date)
+    check_output(path)
     tavro = find_tavro(args.tavro)
     machine = context.read_context()
-    warnings = context.warnings(machine)
+    warnings = context.warnings(machine, thread_count(args.tavro_options))
     for warning in warnings:
         print(f"{args.prog}: warning: {warning}", file=sys.stderr)
     sys.stderr.flush()
     sampler = context.FrequencySampler()
-    date = record.now_utc()
     command = [tavro, *args.tavro_options]
     sampler.start()
     try:
@@ -119,23 +201,30 @@ def record_run(args):
         why = f"tavro exited with {code}" if code else f"tavro's output is not complete: {error}"
         print(f"{args.prog}: no record written: {why}", file=sys.stderr)
         return code or 1
-    path = args.output or default_name(date)
-    record.write_record(made, path)
+    if not save(made, path, args.prog):
+        return code or 1
     print(f"{args.prog}: wrote {path}", file=sys.stderr)
     return code
 
 
 def record_saved(args):
-    try:
-        made = record.make_record(read_text(args.saved), "saved output")
-    except InputError as error:
-        source = "standard input" if args.saved == "-" else args.saved
-        raise InputError(f"{source}: {error}") from None
     # By default the record sits beside the output: run.txt gives run.json
     # (and never overwrites its input).
     base, ext = os.path.splitext(args.saved)
     name = None if args.saved == "-" else base + (".record.json" if ext == ".json" else ".json")
-    record.write_record(made, args.output or name or default_name(record.now_utc()))
+    path = args.output or name or default_name(record.now_utc())
+    check_output(path)
+    source = "standard input" if args.saved == "-" else excerpt(args.saved, 200)
+    try:
+        made = record.make_record(read_text(args.saved), "saved output")
+    except InputError as error:
+        raise InputError(f"{source}: {error}") from None
+    # An output that contradicts itself is no record of a run.
+    failed = checks.failures(checks.check_record(made))
+    if failed:
+        raise InputError(f"{source}: {failed[0].message} (check: "
+                         f"{checks.CHECKS[failed[0].check]})")
+    record.write_record(made, path)
     return 0
 
 

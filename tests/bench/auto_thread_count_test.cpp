@@ -34,8 +34,9 @@ thread_count_bounds memory(std::uint64_t available) {
 }
 
 TEST(AutoThreadCount, CoresLimitedByMemoryThatFits) {
-    // 514^3 x 64 bytes per thread do not fit in 4 GiB: memory does not limit.
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, memory(4 * gib)), 8u);
+    // 514^3 x 64 bytes per thread do not fit in 4 GiB: one thread, which
+    // the run then refuses with what it needs.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 512, memory(4 * gib)), 1u);
     // 194^3 x 64 bytes fit 36 times in 16 GiB; hardware threads count once.
     EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(16 * gib)), 8u);
     EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, memory(0)), 8u);  // memory unknown
@@ -59,6 +60,20 @@ TEST(AutoThreadCount, CpuQuotaAndThreadCapBoundTheCores) {
     EXPECT_EQ(auto_thread_count(uniform(8, 2), 192, {.thread_cap = 1}), 1u);
 }
 
+TEST(AutoThreadCount, AddressSpaceLimitCountsStacksAndArenas) {
+    // Under ulimit -v: each N = 64 thread takes 17.56 MiB of grids, an 8 MiB
+    // stack and a 64 MiB arena of the 192 MiB left, with 4 MiB to spare.
+    constexpr std::uint64_t mib = 1024 * 1024;
+    thread_count_bounds bounds = memory(16 * gib);
+    bounds.address_space = {192 * mib, 8 * mib, 64 * mib, 16};
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, bounds), 2u);
+    bounds.address_space.left = 640 * mib;
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, bounds), 7u);
+    // Not even one: one thread, which the run then refuses.
+    bounds.address_space.left = 50 * mib;
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, bounds), 1u);
+}
+
 TEST(AutoThreadCount, LargePagesCountThePoolInWholePagesPerArray) {
     // An N = 64 array of 9,199,872 bytes takes five 2 MiB pages: a pool of
     // ten free pages holds one thread's grids.
@@ -68,8 +83,8 @@ TEST(AutoThreadCount, LargePagesCountThePoolInWholePagesPerArray) {
     EXPECT_EQ(auto_thread_count(uniform(8, 1), 64,
                                 {.available_bytes = 39 * huge, .large_page_size = huge}),
               3u);
-    // An empty pool says nothing about how many would fit: the cores decide.
-    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, {.large_page_size = huge}), 8u);
+    // An empty pool holds no grid: one thread, which the run refuses.
+    EXPECT_EQ(auto_thread_count(uniform(8, 1), 64, {.large_page_size = huge}), 1u);
 }
 
 TEST(AutoThreadCount, NoCoresAndUnknownTopology) {

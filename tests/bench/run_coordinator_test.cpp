@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -9,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bench/console_writer.h"
 #include "bench/driver.h"
 #include "machine/memory/memory.h"
 
@@ -64,7 +68,10 @@ class fake_workload : public workload {
     std::uint64_t n_ = 0;
 };
 
+std::atomic<int> workloads_made{0};
+
 std::unique_ptr<workload> make_fake(std::string_view name, std::uint32_t index, std::string_view) {
+    ++workloads_made;
     if (name != "fake") {
         return nullptr;
     }
@@ -160,8 +167,16 @@ TEST(RunCoordinator, FailuresBeforeTheLoopStopEveryWorker) {
     auto unknown = run({.threads = 4, .workload = "nothing"});
     EXPECT_TRUE(unknown.result.failed);
     EXPECT_TRUE(unknown.result.results.empty());
-    EXPECT_EQ(count(unknown.err, "could not initalize workload nothing in thread "), 4u);
+    EXPECT_EQ(count(unknown.err, "could not initalize workload nothing in thread "), 1u);
     EXPECT_EQ(unknown.out.find("initalizing fields"), std::string::npos);
+    // Threads that fail for one cause are told once, then counted.
+    auto many = run({.threads = 64, .workload = "nothing"});
+    EXPECT_EQ(count(many.err, "\n"), 2u) << many.err;
+    EXPECT_EQ(many.err.rfind("could not initalize workload nothing in thread ", 0), 0u);
+    EXPECT_NE(many.err.find("\n... and 63 more threads: could not initalize workload nothing\n"),
+              std::string::npos);
+    EXPECT_NE(unknown.err.find("\n... and 3 more threads: could not initalize workload nothing\n"),
+              std::string::npos);
 
     plan = {failure_plan::op::allocate, 2, 0};
     auto alloc = run({.threads = 4});
@@ -282,6 +297,106 @@ TEST(RunCoordinator, WorkerThatCannotStartEndsTheRunWithoutHanging) {
     EXPECT_EQ(short_of_memory.err, "could not start worker thread 4: not enough memory\n");
 }
 
+/// A console that takes nothing until opened, as a pipe whose reader
+/// sleeps; it records what each stream got, in the order it came.
+class held_console {
+  public:
+    class buffer : public std::streambuf {
+      public:
+        buffer(held_console& console, char tag) : console_(console), tag_(tag) {}
+
+      protected:
+        std::streamsize xsputn(const char* s, std::streamsize n) override {
+            console_.take(tag_, std::string_view(s, static_cast<std::size_t>(n)));
+            return n;
+        }
+        int overflow(int c) override {
+            const char ch = static_cast<char>(c);
+            console_.take(tag_, std::string_view(&ch, 1));
+            return c;
+        }
+
+      private:
+        held_console& console_;
+        char tag_;
+    };
+
+    void open() {
+        const std::lock_guard lock(lock_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    bool waited_out() const { return waited_out_; }
+    /// Everything received, with "[o]" or "[e]" where the stream changes.
+    std::string record() const { return record_; }
+
+    buffer out{*this, 'o'};
+    buffer err{*this, 'e'};
+
+  private:
+    void take(char tag, std::string_view text) {
+        std::unique_lock lock(lock_);
+        // Should a writer wait for this console, the test would open it only
+        // after the deadline.
+        if (!opened_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; })) {
+            waited_out_ = true;
+        }
+        if (tag != last_tag_) {
+            record_ += tag == 'o' ? "[o]" : "[e]";
+            last_tag_ = tag;
+        }
+        record_ += text;
+    }
+
+    std::mutex lock_;
+    std::condition_variable opened_;
+    bool open_ = false;
+    bool waited_out_ = false;
+    char last_tag_ = 0;
+    std::string record_;
+};
+
+TEST(ConsoleWriter, ASlowReaderHoldsUpNoWriterAndMissesNothing) {
+    held_console console;
+    std::ostream out(&console.out);
+    std::ostream err(&console.err);
+    std::string expected;
+    {
+        console_writer writer(out, err);
+        ASSERT_TRUE(writer.start());
+        expected += "[o]";
+        for (int i = 0; i < 3000; ++i) {
+            const std::string n = std::to_string(i);
+            writer.write(console_writer::stream::out, {"\rbenchmarking... ", n});
+            expected += "\rbenchmarking... " + n;
+            if (i % 1000 == 999) {
+                writer.write(console_writer::stream::err, {"line ", n, "\n"});
+                expected += "[e]line " + n + "\n[o]";
+            }
+        }
+        writer.write(console_writer::stream::out, {"\n"});
+        expected += "\n";
+        // Every text above was handed over while the console took nothing.
+        console.open();
+        writer.finish();
+        // Once finished, texts are written at once.
+        writer.write(console_writer::stream::err, {"after\n"});
+        expected += "[e]after\n";
+    }
+    EXPECT_FALSE(console.waited_out());
+    EXPECT_EQ(console.record(), expected);
+}
+
+TEST(ConsoleWriter, WithoutAThreadTextsAreWrittenAtOnce) {
+    std::ostringstream out;
+    std::ostringstream err;
+    console_writer writer(out, err);
+    writer.write(console_writer::stream::out, {"a", "b\n"});
+    EXPECT_EQ(out.str(), "ab\n");
+    writer.write_now([](std::ostream&, std::ostream& e) { e << "now" << std::endl; });
+    EXPECT_EQ(err.str(), "now\n");
+}
+
 struct driver_output {
     std::optional<double> score;
     std::string out;
@@ -325,9 +440,12 @@ TEST(RunBenchmark, RealWorkloadsGiveValidScores) {
 TEST(RunBenchmark, RunsTheSystemCannotHoldAreInvalid) {
     const driver_output huge = drive(one_second(1, 8192));
     EXPECT_FALSE(huge.score.has_value());
-    EXPECT_EQ(huge.err,
-              "field allocation failed in thread 0\nfield allocation failed\n"
-              "==================\n  invalid result \n==================\n");
+    EXPECT_EQ(huge.err.rfind("not enough memory for 1 thread at N = 8192: 32.09 TiB needed, ", 0),
+              0u)
+        << huge.err;
+    EXPECT_NE(huge.err.find(" available\n==================\n  invalid result \n"),
+              std::string::npos);
+    EXPECT_EQ(huge.out.find("allocating fields"), std::string::npos);
 
     // More threads than any system runs: refused before any table per
     // thread is built (these would take hundreds of gigabytes).
@@ -360,18 +478,57 @@ std::uint64_t one_grid_of_64() {
 
 TEST(RunBenchmark, MemoryBudgetIsReadOnceBeforeTheWorkersStart) {
     // Room for one thread's grids and what a run of two needs besides: the
-    // second worker's grid is refused, whichever worker asks second.
+    // run of two is refused before any worker starts, with one message.
     run_environment env = host_independent();
     env.memory_budget = &one_grid_of_64;
     const driver_output two = drive(one_second(2, 64), env);
     EXPECT_FALSE(two.score.has_value());
     EXPECT_EQ(budget_reads, 1);
-    EXPECT_NE(two.err.find("field allocation failed in thread "), std::string::npos);
+    EXPECT_EQ(two.err,
+              "not enough memory for 2 threads at N = 64: 39.68 MiB needed, 22.09 MiB available\n"
+              "==================\n  invalid result \n==================\n");
+    EXPECT_EQ(two.out.find("allocating fields"), std::string::npos);
     EXPECT_EQ(process_grid_ledger().live_bytes(), 0u);
 
     const driver_output one = drive(one_second(1, 64), env);
     EXPECT_TRUE(one.score.has_value()) << one.err;
     EXPECT_EQ(budget_reads, 2);
+}
+
+std::uint64_t about_22_gib() {
+    return 24'051'816'857;
+}
+
+TEST(RunCoordinator, RunWhoseGridsDoNotAllFitStartsNoWorker) {
+    plan = {};
+    workloads_made = 0;
+    run_environment env = host_independent();
+    env.memory_budget = &about_22_gib;
+    auto big = run({.threads = 200, .grid_size = 192}, env);
+    EXPECT_TRUE(big.result.failed);
+    EXPECT_TRUE(big.result.results.empty());
+    EXPECT_EQ(big.err,
+              "not enough memory for 200 threads at N = 192: 87.26 GiB needed, 22.40 GiB "
+              "available\n");
+    EXPECT_EQ(big.out.find("allocating fields"), std::string::npos);
+    EXPECT_EQ(workloads_made, 0);
+
+    // Under ulimit -v the threads' stacks and arenas count as well.
+    env.address_space = [] {
+        constexpr std::uint64_t mib = 1024 * 1024;
+        return address_space_facts{192 * mib, 8 * mib, 64 * mib, 16};
+    };
+    auto limited = run({.threads = 4, .grid_size = 192}, env);
+    EXPECT_TRUE(limited.result.failed);
+    EXPECT_EQ(limited.err.rfind("not enough memory for 4 threads at N = 192: ", 0), 0u);
+    EXPECT_NE(limited.err.find(" needed, 192.00 MiB available\n"), std::string::npos);
+    env.address_space = &process_address_space;
+
+    // As many threads as fit run; unknown memory (0) limits nothing.
+    auto fitting = run({.threads = 4, .grid_size = 192}, env);
+    EXPECT_FALSE(fitting.result.failed);
+    env.memory_budget = [] { return std::uint64_t{0}; };
+    EXPECT_FALSE(run({.threads = 2, .grid_size = 192}, env).result.failed);
 }
 
 TEST(RunBenchmark, DriverResolvesThreadsAndClampsDuration) {

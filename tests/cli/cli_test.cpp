@@ -1,8 +1,12 @@
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,7 +39,7 @@ std::vector<std::string> split_lines(const std::string& text) {
 // The program itself, or in a cross build the emulator that runs it.
 program_result run(const std::vector<std::string>& arguments,
                    input_mode input = input_mode::dev_null,
-                   output_mode output = output_mode::captured) {
+                   output_mode output = output_mode::captured, const output_watcher& watch = {}) {
     std::string path = binary;
     std::vector<std::string> words;
     if (!program_launcher.empty()) {
@@ -44,7 +48,8 @@ program_result run(const std::vector<std::string>& arguments,
         words.push_back(binary);
     }
     words.insert(words.end(), arguments.begin(), arguments.end());
-    program_result result = run_program(path, words, input, output);
+    program_result result =
+        run_program(path, words, input, output, std::chrono::seconds(120), watch);
     EXPECT_EQ(result.spawn_error, "");
     EXPECT_FALSE(result.timed_out);
     return result;
@@ -173,6 +178,28 @@ TEST(CommandLine, RunEndsWithPromptAndDoesNotWaitOnClosedInput) {
         ASSERT_GE(result.out.size(), prompt.size());
         EXPECT_EQ(result.out.substr(result.out.size() - prompt.size()), prompt);
     }
+}
+
+TEST(CommandLine, RunStoppedForAFifthOfItsLoopIsInvalid) {
+    // Stopped for 0.4 s as soon as the timed loop of 2 s has begun.
+    bool stopped = false;
+    const program_result result =
+        run({"-n", "1", "-d", "2", "-s", "64", "--harness-sub-runs", "1"}, input_mode::dev_null,
+            output_mode::captured, [&stopped](int pid, const std::string& out) {
+                if (!stopped && out.find("\rbenchmarking... ") != std::string::npos) {
+                    stopped = true;
+                    kill(pid, SIGSTOP);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                    kill(pid, SIGCONT);
+                }
+            });
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.err.find("  invalid result \n==================\n"
+                              "the workers were stopped or blocked for "),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out.find("valid result"), std::string::npos);
 }
 
 TEST(CommandLine, LostStandardOutputIsAnErrorWithExitCodeTwo) {

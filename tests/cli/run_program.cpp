@@ -45,7 +45,7 @@ void close_fd(int& fd) {
 
 // Reads both pipes until each reaches its end or the deadline passes.
 bool drain(spawn_resources& res, program_result& result,
-           std::chrono::steady_clock::time_point deadline) {
+           std::chrono::steady_clock::time_point deadline, pid_t pid, const output_watcher& watch) {
     std::array<char, 4096> buffer{};
     while (res.out_pipe[0] >= 0 || res.err_pipe[0] >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -67,6 +67,9 @@ bool drain(spawn_resources& res, program_result& result,
             const ssize_t count = read(fd, buffer.data(), buffer.size());
             if (count > 0) {
                 sink.append(buffer.data(), static_cast<std::size_t>(count));
+                if (i == 0 && watch) {
+                    watch(static_cast<int>(pid), result.out);
+                }
             } else if (count == 0 || errno != EINTR) {
                 close_fd(fd);
             }
@@ -78,7 +81,8 @@ bool drain(spawn_resources& res, program_result& result,
 }  // namespace
 
 program_result run_program(const std::string& path, const std::vector<std::string>& arguments,
-                           input_mode input, output_mode output, std::chrono::seconds limit) {
+                           input_mode input, output_mode output, std::chrono::seconds limit,
+                           const output_watcher& watch) {
     program_result result;
     spawn_resources res;
     if (pipe2(res.out_pipe.data(), O_CLOEXEC) != 0 || pipe2(res.err_pipe.data(), O_CLOEXEC) != 0 ||
@@ -119,7 +123,7 @@ program_result run_program(const std::string& path, const std::vector<std::strin
     close_fd(res.out_pipe[1]);
     close_fd(res.err_pipe[1]);
 
-    if (!drain(res, result, std::chrono::steady_clock::now() + limit)) {
+    if (!drain(res, result, std::chrono::steady_clock::now() + limit, pid, watch)) {
         result.timed_out = true;
         kill(pid, SIGKILL);
     }

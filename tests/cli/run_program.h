@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,18 @@ enum class input_mode { dev_null, closed };
 /// (/dev/full: every write fails), or nowhere (closed).
 enum class output_mode { captured, dev_full, closed };
 
+/// Called with the child's process id and its standard output so far, each
+/// time more of it arrived.
+using output_watcher = std::function<void(int pid, const std::string& out)>;
+
 /// Runs `path` with `arguments` (the program name is added as the first
 /// word), capturing both output streams (standard output as `output` says),
-/// and kills it after `limit`.
+/// and kills it after `limit`. `watch`, when given, sees standard output
+/// as it arrives.
 program_result run_program(const std::string& path, const std::vector<std::string>& arguments,
                            input_mode input = input_mode::dev_null,
                            output_mode output = output_mode::captured,
-                           std::chrono::seconds limit = std::chrono::seconds(120));
+                           std::chrono::seconds limit = std::chrono::seconds(120),
+                           const output_watcher& watch = {});
 
 }  // namespace tavro::testing

@@ -117,8 +117,9 @@ class OutputTest(unittest.TestCase):
             "truncated in a row": (size[: first_row_end + 12], "after 1 of its 3 rows"),
             "plan only": (size[: size.index("\n!!HARNESS!! run 1/")], "before its first run"),
             "empty": ("", "no sweep results table"),
-            "not tavro's output": ("hello\nworld\n", "tavro said: hello"),
-            "unreadable score": (size.replace("139.68", "139,68"), "cannot read score"),
+            "not tavro's output": ("hello\nworld\n", "tavro said: 'hello'"),
+            "unreadable score": (size.replace("|   139.68", "|   139,68"), "cannot read score"),
+            "unreadable final score": (size.replace("139.68", "1e308"), "cannot read its final"),
             "second sweep cut off": (size + size[:2000], "during run 1/6"),
             "table against runs": (size.replace("|   131.39", "|      ---"),
                                    "run 3 does not match its cell"),
@@ -241,13 +242,22 @@ class RecordTest(unittest.TestCase):
         machine["cpufreq"]["governors"] = ["performance", "powersave"]
         machine["load_average"] = [0.5 * machine["processor"]["threads"] + 0.01, 0, 0]
         machine["memory"]["swap_used_bytes"] = 3 << 20
-        said = context.warnings(machine)
-        self.assertEqual(len(said), 3, said)
+        # A 25 % quota is below even one thread; a paravirtual clock.
+        machine["control_groups"]["cpu"] = [{"version": 2, "path": "/", "quota_us": 25000,
+                                             "period_us": 100000}]
+        machine["clock_source"] = "hyperv_clocksource_tsc_page"
+        said = context.warnings(machine, threads=1)
+        self.assertEqual(len(said), 5, said)
         self.assertIn("powersave", said[0])
+        self.assertIn("quota of 0.25 CPUs for 1 thread", said[3])
+        self.assertIn("hyperv_clocksource_tsc_page", said[4])
         machine["cpufreq"]["governors"] = ["performance"]
         machine["load_average"][0] -= 0.02
         machine["memory"]["swap_used_bytes"] = 0
-        self.assertEqual(context.warnings(machine), [])
+        machine["control_groups"]["cpu"][0]["quota_us"] = 200000
+        machine["clock_source"] = "tsc"
+        self.assertEqual(context.warnings(machine, threads=2), [])
+        self.assertEqual(len(context.warnings(machine, threads=3)), 1)
 
         # Frequencies from a cpufreq tree of two CPUs.
         for cpu, khz in ((0, "2400000"), (1, "3000000")):
@@ -274,15 +284,27 @@ class CompareTest(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         lines = done.stdout.splitlines()
         self.assertEqual(lines[0], "| input | sweep | threads | grid | workload | duration | "
-                         "valid | average | max/min | ratio |")
+                         "valid | average | median | stddev | max/min | ratio |")
         rows = [[cell.strip() for cell in line.strip("|").split(" | ")] for line in lines[2:]]
         # The thread counts line up: the first input, then the second, per value.
         self.assertEqual([(r[0][:5], r[1]) for r in rows],
                          [("Intel", "threads 1"), ("64-bi", "threads 1"),
                           ("Intel", "threads 2"), ("64-bi", "threads 2")])
-        self.assertEqual([r[9] for r in rows[::2]], ["1.00", "1.00"])
-        self.assertEqual(rows[1][9], f"{float(rows[1][7]) / float(rows[0][7]):.2f}")
-        self.assertEqual(rows[0][5:7], ["1 s", "2/2"])
+        self.assertEqual([r[11] for r in rows[::2]], ["1.00", "1.00"])
+        self.assertEqual(rows[1][11], f"{float(rows[1][7]) / float(rows[0][7]):.2f}")
+        self.assertEqual(rows[0][5:10], ["1 s", "2/2", "112.54", "112.54", "5.57"])
+        self.assertEqual(done.stderr, "")  # like runs: no warning
+        # Another workload and grid: the ratio stands, with a warning.
+        other = record.load_input(os.path.join(DATA, "record_x86.json"))
+        for run in other["result"]["sweeps"][0]["runs"]:
+            run["workload"], run["grid"] = "soft_gaussian", 64
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "sg.json")
+            record.write_record(other, path)
+            done = run_tool("tavro-compare", os.path.join(DATA, "record_x86.json"), path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        (warning,) = done.stderr.splitlines()
+        self.assertIn("differ in workload, grid (threads 1, threads 2)", warning)
 
     def test_csv_and_text_of_mixed_inputs(self):
         done = run_tool("tavro-compare", os.path.join(DATA, "record_arm64_edited.json"),

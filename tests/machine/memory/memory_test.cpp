@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -92,7 +93,49 @@ TEST(GridMemoryLedger, AdmitsAgainstTheBudgetOfTheRun) {
     EXPECT_TRUE(ledger.reserve(std::uint64_t{1} << 50).has_value());
 }
 
-TEST(RunGridBudget, KeepsRoomForThreadsProcessAndPageTables) {
+// Memory still free as another program takes it, for the watch.
+std::uint64_t free_memory = 0;
+std::uint64_t watch_free_memory() {
+    return free_memory;
+}
+
+TEST(GridMemoryLedger, FirstTouchGivesUpWhenOthersTakeTheMemory) {
+    constexpr std::uint64_t chunk = first_touch_chunk;
+    grid_memory_ledger ledger;
+    ledger.set_watch(&watch_free_memory);
+    std::vector<unsigned char> one(3 * chunk + 5, 0xff);
+    std::vector<unsigned char> two(2 * chunk, 0xff);
+    auto first = ledger.reserve(one.size());
+    auto second = ledger.reserve(two.size());
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(ledger.untouched_bytes(), one.size() + two.size());
+
+    // Room for both claims and the reserve: filled, and counted as filled.
+    free_memory = one.size() + two.size() + process_memory_reserve;
+    EXPECT_TRUE(first->first_touch(one.data()));
+    EXPECT_EQ(std::count(one.begin(), one.end(), 0), static_cast<std::ptrdiff_t>(one.size()));
+    EXPECT_EQ(ledger.untouched_bytes(), two.size());
+
+    // Another program took memory: what is left no longer holds the rest.
+    free_memory = two.size() + process_memory_reserve - 1;
+    EXPECT_FALSE(second->first_touch(two.data()));
+    EXPECT_EQ(two[0], 0xff);
+    second->release();
+    EXPECT_EQ(ledger.untouched_bytes(), 0u);
+    EXPECT_EQ(ledger.live_bytes(), one.size());
+
+    // Unknown free memory, or no watch, does not stop the fill.
+    auto third = ledger.reserve(two.size());
+    free_memory = 0;
+    EXPECT_TRUE(third->first_touch(two.data()));
+    ledger.set_watch(nullptr);
+    std::fill(two.begin(), two.end(), 0xff);
+    auto fourth = ledger.reserve(two.size());
+    EXPECT_TRUE(fourth->first_touch(two.data()));
+    EXPECT_EQ(two[two.size() - 1], 0);
+}
+
+TEST(RunMemoryNeed, CountsGridsThreadsProcessAndPageTables) {
     constexpr std::uint64_t page = 4096;
     constexpr std::uint64_t mib = std::uint64_t{1} << 20;
     // Page tables: an 8-byte entry per page, about 2 KiB per MiB, and a
@@ -107,18 +150,19 @@ TEST(RunGridBudget, KeepsRoomForThreadsProcessAndPageTables) {
     const std::uint64_t grid = grid_bytes64 * 2;
     const std::uint64_t besides = 16 * thread_memory_allowance + process_memory_reserve;
     const std::uint64_t available = 16 * grid + besides + page_table_bytes(16 * grid, page);
-    EXPECT_GE(run_grid_budget(available, 16, page), 16 * grid);
-    EXPECT_LT(run_grid_budget(available - page, 16, page), 16 * grid);
+    EXPECT_EQ(run_memory_need(16, grid, page), available);
+    EXPECT_EQ(run_memory_need(0, grid, page), process_memory_reserve);
     EXPECT_EQ(threads_that_fit(available, grid, page, 64), 16u);
-    EXPECT_EQ(threads_that_fit(available - page, grid, page, 64), 15u);
+    EXPECT_EQ(threads_that_fit(available - 1, grid, page, 64), 15u);
     EXPECT_EQ(threads_that_fit(available, grid, page, 3), 3u);
     EXPECT_EQ(threads_that_fit(grid, grid, page, 64), 0u);  // nothing left for the thread
 
-    EXPECT_EQ(run_grid_budget(0, 4, page), 0u);  // unknown stays unknown
-    EXPECT_EQ(run_grid_budget(besides, 16, page), 1u);
-    EXPECT_EQ(run_grid_budget(std::numeric_limits<std::uint64_t>::max(),
-                              std::numeric_limits<std::uint64_t>::max(), page),
-              1u);
+    // An absurd count saturates the need instead of wrapping to a small one.
+    constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(run_memory_need(top, grid, page), top);
+    EXPECT_EQ(run_memory_need(top / thread_memory_allowance, 1, page), top);
+    EXPECT_EQ(threads_that_fit(top, grid, page, 64), 64u);
+    EXPECT_GT(threads_that_fit(top, 1, page, top), 0u);
     EXPECT_EQ(threads_that_fit(0, grid, page, 64), 0u);
     EXPECT_EQ(threads_that_fit(available, 0, page, 64), 0u);
 }

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
+
+#include "tests/machine/fake_sysfs.h"
 
 namespace tavro {
 namespace {
@@ -14,36 +16,7 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t mib = std::uint64_t{1} << 20;
 
-/// A file tree in a fresh temporary directory, removed at the end.
-class fake_root {
-  public:
-    fake_root() {
-        static std::atomic<int> counter{0};
-        path_ =
-            fs::temp_directory_path() /
-            ("tavro-cgroup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(counter++) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~fake_root() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    fake_root(const fake_root&) = delete;
-    fake_root& operator=(const fake_root&) = delete;
-
-    void write(const std::string& relative, const std::string& text) const {
-        const fs::path file = path_ / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << text;
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testing::fake_root;
 
 const std::string v2_mount =
     "25 1 0:22 / / rw - ext4 /dev/root rw\n"
@@ -187,6 +160,20 @@ TEST(SystemLimits, ThreadCapTakesOnlyLimitsTheKernelEnforces) {
     EXPECT_TRUE(is_initial_uid_map("         0          0 4294967295\n"));
     EXPECT_FALSE(is_initial_uid_map("         0     100000      65536\n"));
     EXPECT_FALSE(is_initial_uid_map(""));
+}
+
+TEST(SystemLimits, AddressSpaceCountsStacksAndArenasOfNewThreads) {
+    const address_space_facts facts{192 * mib, 8 * mib, 64 * mib, 16};
+    // Four threads at N = 64 (17.56 MiB of grids each): 70 MiB of grids,
+    // but 358 MiB with their stacks and arenas and the reserve.
+    const std::uint64_t grid = 2 * 2247 * 4096;
+    EXPECT_EQ(address_space_need(4, grid, facts, 0), 4 * (grid + 8 * mib) + 4 * 64 * mib + 4 * mib);
+    // Arenas that earlier runs made are mapped already; no more than the
+    // allocator's limit are ever made.
+    EXPECT_EQ(address_space_need(4, grid, facts, 3), 4 * (grid + 8 * mib) + 64 * mib + 4 * mib);
+    EXPECT_EQ(address_space_need(20, 0, facts, 0), 20 * 8 * mib + 16 * 64 * mib + 4 * mib);
+    EXPECT_EQ(address_space_need(std::uint64_t{1} << 62, grid, facts, 0),
+              std::numeric_limits<std::uint64_t>::max());
 }
 
 TEST(SystemLimits, SmallerLimitAndMountFieldsAndThisMachine) {

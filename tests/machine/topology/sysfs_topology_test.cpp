@@ -1,11 +1,13 @@
 #include "machine/topology/topology.h"
 
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "tests/machine/fake_sysfs.h"
@@ -13,6 +15,7 @@
 namespace tavro {
 namespace {
 
+using testing::fake_root;
 using testing::fake_sysfs;
 using testing::fake_topology;
 
@@ -111,26 +114,131 @@ TEST(SysfsTopology, TwoCachesInOneNode) {
     EXPECT_EQ(second.nodes[0].llc_groups[0].id, 1u);
 }
 
-TEST(SysfsTopology, NoLevelThreeCacheCapacityClassesAndOfflineCpu) {
+TEST(SysfsTopology, NoLevelThreeCacheAndOfflineCpu) {
+    // x86 rules: no level 3 puts every core in group 0, and cpu_capacity
+    // (1024 and 446 here) is not a core type.
     EXPECT_EQ(printed(fake_topology("no_l3")),
-              "perf_level_count=2\n"
+              "perf_level_count=1\n"
               "numa node id=0\n"
               "|--llc id=0\n"
               "|  |--core id=0 perf_level=0\n"
               "|  |  |--logical idx=0 os=0\n"
               "|  |--core id=1 perf_level=0\n"
               "|  |  |--logical idx=0 os=1\n"
-              "|  |--core id=2 perf_level=1\n"
+              "|  |--core id=2 perf_level=0\n"
               "|  |  |--logical idx=0 os=2\n"
-              "|  |--core id=3 perf_level=1\n"
+              "|  |--core id=3 perf_level=0\n"
               "|  |  |--logical idx=0 os=3\n");
+}
+
+// The efficiency level of each core (in core order) of a tree written by a
+// test; single-thread cores numbered as their CPUs.
+std::vector<std::uint32_t> levels(const fake_root& root, std::uint32_t cpus, sysfs_rules rules) {
+    root.write("devices/system/cpu/online", fmt::format("0-{}\n", cpus - 1));
+    for (std::uint32_t cpu = 0; cpu < cpus; ++cpu) {
+        root.write(fmt::format("devices/system/cpu/cpu{}/topology/core_cpus_list", cpu),
+                   fmt::format("{}\n", cpu));
+    }
+    std::vector<std::uint32_t> allowed(cpus);
+    std::iota(allowed.begin(), allowed.end(), 0u);
+    const cpu_topology topology = build_topology(read_sysfs_topology(root.path(), allowed, rules));
+    std::vector<std::uint32_t> result;
+    for (const cpu_core& core : topology.nodes.at(0).llc_groups.at(0).cores) {
+        result.push_back(core.perf_level);
+    }
+    return result;
+}
+
+void write_per_cpu(const fake_root& root, const std::string& file,
+                   const std::vector<std::string>& values) {
+    for (std::size_t cpu = 0; cpu < values.size(); ++cpu) {
+        root.write(fmt::format("devices/system/cpu/cpu{}/{}", cpu, file), values[cpu] + "\n");
+    }
+}
+
+using levels_t = std::vector<std::uint32_t>;
+
+TEST(SysfsTopology, ArmEfficiencyClassesAreCoreTypesRankedByCapacity) {
+    // Two Cortex-A725 (part d87) then two Cortex-X925 (d85), whose firmware
+    // capacities differ core by core, as on a 20-core Arm desktop.
+    const std::vector<std::string> midrs = {"0x00000000410fd871", "0x00000000410fd871",
+                                            "0x00000000410fd851", "0x00000000410fd851"};
+    const std::vector<std::string> capacities = {"718", "731", "997", "1024"};
+    const std::vector<std::string> frequencies = {"2808000", "2808000", "3900000", "3900000"};
+    {
+        fake_root root;
+        write_per_cpu(root, "regs/identification/midr_el1", midrs);
+        write_per_cpu(root, "cpu_capacity", capacities);
+        write_per_cpu(root, "cpufreq/cpuinfo_max_freq", frequencies);
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{1, 1, 0, 0}));
+        // x86 rules know no MIDR and no capacity: one class.
+        EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{0, 0, 0, 0}));
+    }
+    {
+        // Without capacities, or with the kernel's default one for all, the
+        // maximum frequency ranks the types.
+        fake_root root;
+        write_per_cpu(root, "regs/identification/midr_el1", midrs);
+        write_per_cpu(root, "cpufreq/cpuinfo_max_freq", frequencies);
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{1, 1, 0, 0}));
+        write_per_cpu(root, "cpu_capacity", {"1024", "1024", "1024", "1024"});
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{1, 1, 0, 0}));
+    }
+    {
+        // Types that nothing ranks share one class; so do cores of one type
+        // whatever their capacities.
+        fake_root root;
+        write_per_cpu(root, "regs/identification/midr_el1", midrs);
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{0, 0, 0, 0}));
+        write_per_cpu(root, "regs/identification/midr_el1",
+                      {midrs[2], midrs[2], midrs[2], midrs[2]});
+        write_per_cpu(root, "cpu_capacity", capacities);
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{0, 0, 0, 0}));
+    }
+    {
+        // Without MIDR (older kernels): four capacities are no clean split,
+        // the two maximum frequencies are; one frequency is one class.
+        fake_root root;
+        write_per_cpu(root, "cpu_capacity", capacities);
+        write_per_cpu(root, "cpufreq/cpuinfo_max_freq", frequencies);
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{1, 1, 0, 0}));
+        write_per_cpu(root, "cpufreq/cpuinfo_max_freq",
+                      {"2808000", "2808000", "2808000", "2808000"});
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{0, 0, 0, 0}));
+        write_per_cpu(root, "cpu_capacity", {"1024", "446", "1024", "446"});
+        EXPECT_EQ(levels(root, 4, sysfs_rules::arm64), (levels_t{0, 1, 0, 1}));
+    }
+}
+
+TEST(SysfsTopology, X86FrequenciesGiveTwoClassesOnlyWhenTheySplitCleanly) {
+    fake_root root;
+    // Without the hybrid event sources: two performance cores (base 1.9 GHz,
+    // one favoured to turbo higher) and two efficient ones (base 1.4 GHz).
+    write_per_cpu(root, "cpufreq/base_frequency", {"1900000", "1900000", "1400000", "1400000"});
+    write_per_cpu(root, "cpufreq/cpuinfo_max_freq", {"5200000", "5000000", "3900000", "3900000"});
+    EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{0, 0, 1, 1}));
+    // A maximum that does not follow the base frequency is no clean split.
+    write_per_cpu(root, "cpufreq/cpuinfo_max_freq", {"5200000", "3900000", "4000000", "3900000"});
+    EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{0, 0, 0, 0}));
+    // One base frequency: favoured cores only turbo higher.
+    write_per_cpu(root, "cpufreq/base_frequency", {"1900000", "1900000", "1900000", "1900000"});
+    write_per_cpu(root, "cpufreq/cpuinfo_max_freq", {"5200000", "5000000", "5000000", "5000000"});
+    EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{0, 0, 0, 0}));
+    // Three base frequencies.
+    write_per_cpu(root, "cpufreq/base_frequency", {"2000000", "1900000", "1400000", "1400000"});
+    write_per_cpu(root, "cpufreq/cpuinfo_max_freq", {"5200000", "5000000", "3900000", "3900000"});
+    EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{0, 0, 0, 0}));
+    // The kernel's core types decide where it names them.
+    root.write("devices/cpu_core/cpus", "2-3\n");
+    root.write("devices/cpu_atom/cpus", "0-1\n");
+    EXPECT_EQ(levels(root, 4, sysfs_rules::x86), (levels_t{1, 1, 0, 0}));
 }
 
 TEST(SysfsTopology, ArmCoresWithoutLevelThreeGroupBySharedCacheOrCluster) {
     const auto arm_rule = [](const std::string& machine) {
         const std::vector<std::uint32_t> allowed = {0, 1, 2, 3, 4, 5, 6, 7};
-        return build_topology(read_sysfs_topology(fake_sysfs(machine), allowed,
-                                                  llc_fallback::shared_cache_or_cluster));
+        return build_topology(
+            read_sysfs_topology(fake_sysfs(machine), allowed, sysfs_rules::arm64));
     };
     // Two clusters of private caches: little cores (capacity 446) first in
     // CPU order, the big ones (1024) the faster level.
@@ -155,6 +263,40 @@ TEST(SysfsTopology, ArmCoresWithoutLevelThreeGroupBySharedCacheOrCluster) {
     ASSERT_EQ(topology.nodes[0].llc_groups.size(), 2u);
     EXPECT_EQ(core_ids(topology.nodes[0].llc_groups[0]), (std::vector<std::uint32_t>{0, 1}));
     EXPECT_EQ(core_ids(topology.nodes[0].llc_groups[1]), (std::vector<std::uint32_t>{2, 3}));
+
+    // Firmware that describes no caches: the kernel lists each level 1 and
+    // the level 2 as shared by all eight CPUs, which cannot be; the two
+    // clusters group the cores.
+    {
+        fake_root root;
+        root.write("devices/system/cpu/online", "0-7\n");
+        for (std::uint32_t cpu = 0; cpu < 8; ++cpu) {
+            const std::string dir = fmt::format("devices/system/cpu/cpu{}/", cpu);
+            root.write(dir + "topology/core_cpus_list", fmt::format("{}\n", cpu));
+            root.write(dir + "topology/cluster_cpus_list", cpu < 4 ? "0-3\n" : "4-7\n");
+            root.write(dir + "topology/package_cpus_list", "0-7\n");
+            for (const auto& [index, level] : {std::pair{0, 1}, {1, 1}, {2, 2}}) {
+                root.write(fmt::format("{}cache/index{}/level", dir, index),
+                           fmt::format("{}\n", level));
+                root.write(fmt::format("{}cache/index{}/shared_cpu_list", dir, index), "0-7\n");
+            }
+        }
+        const std::vector<std::uint32_t> allowed = {0, 1, 2, 3, 4, 5, 6, 7};
+        topology = build_topology(read_sysfs_topology(root.path(), allowed, sysfs_rules::arm64));
+        ASSERT_EQ(topology.nodes.size(), 1u);
+        ASSERT_EQ(topology.nodes[0].llc_groups.size(), 2u);
+        EXPECT_EQ(core_ids(topology.nodes[0].llc_groups[0]),
+                  (std::vector<std::uint32_t>{0, 1, 2, 3}));
+        EXPECT_EQ(core_ids(topology.nodes[0].llc_groups[1]),
+                  (std::vector<std::uint32_t>{4, 5, 6, 7}));
+        // A level 2 shared within the cluster still groups by itself.
+        for (std::uint32_t cpu = 0; cpu < 8; ++cpu) {
+            root.write(fmt::format("devices/system/cpu/cpu{}/cache/index2/shared_cpu_list", cpu),
+                       fmt::format("{}-{}\n", cpu / 2 * 2, cpu / 2 * 2 + 1));
+        }
+        topology = build_topology(read_sysfs_topology(root.path(), allowed, sysfs_rules::arm64));
+        EXPECT_EQ(topology.nodes.at(0).llc_groups.size(), 4u);
+    }
 
     // x86 keeps every core in one group without a level 3, and a level 3
     // decides on Arm as well.

@@ -1,0 +1,11 @@
+// 64-bit Arm: the sysfs reader's rules for this family
+// (machine/topology/topology.h).
+#include "machine/topology/topology.h"
+
+namespace tavro {
+
+sysfs_rules native_sysfs_rules() {
+    return sysfs_rules::arm64;
+}
+
+}  // namespace tavro
