@@ -5,6 +5,10 @@
 #include <system_error>
 #include <utility>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace tavro {
 
 bool console_writer::start() noexcept {
@@ -66,6 +70,11 @@ void console_writer::finish() noexcept {
 // text, in fewer writes when the reader is behind. The emptied buffers come
 // back for the next batch, so that a run that keeps pace takes no memory.
 void console_writer::run() {
+#if defined(__linux__)
+    // Named, so that a look at the process's threads (top -H, /proc/PID/task)
+    // tells the writer from the workers.
+    pthread_setname_np(pthread_self(), "tavro-console");
+#endif
     std::string text;
     std::vector<piece> pieces;
     std::unique_lock lock(lock_);

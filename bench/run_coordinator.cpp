@@ -542,9 +542,6 @@ run_result execute_run(const run_request& request, const run_environment& env) {
     ledger.set_watch(memory.grid_budget != 0 ? env.memory_watch : nullptr);
 
     run_shared& shared = *shared_owner;
-    // From here until the workers are joined, the console is written by a
-    // thread of its own: no worker waits for the reader of the output.
-    shared.console.start();
     bool all_started = true;
     // Said while the exception that gives the reason is still alive.
     const auto cannot_start = [&](std::uint32_t i, const char* reason) {
@@ -571,6 +568,13 @@ run_result execute_run(const run_request& request, const run_environment& env) {
         }
     }
     if (all_started) {
+        // From here until the workers are joined, the console is written by
+        // a thread of its own, so that no worker waits for the reader of the
+        // output in its timed loop, which none can begin before worker 0
+        // passes the barrier. It starts after the workers so that a run at
+        // the system's thread limit still gets all of them; without it
+        // (refused too) each text is written at once, as before.
+        shared.console.start();
         run_worker_guarded(shared, 0);
     }
     for (std::thread& t : threads) {
