@@ -156,6 +156,11 @@ bool worker::prepare() {
         say(s_.request.large_pages ? "allocating fields.... (large pages)"
                                    : "allocating fields.... ");
     }
+    // No worker allocates before that line is handed over, so that no
+    // failure is printed ahead of it.
+    if (s_.barrier.arrive_and_wait()) {
+        return false;
+    }
     const std::int64_t init_start = fast_timer::now();
     work_ = s_.env.make_workload(s_.request.workload_name, index_, s_.request.isa_name);
     if (!work_) {

@@ -109,13 +109,15 @@ struct run_setup {
     bool bypass = false;
     bool strict_isa = false;
     std::string threading = "os";
+    /// Both streams into `out`, as a console or a pipe with 2>&1 shows them.
+    bool one_stream = false;
 };
 
 run_output run(const run_setup& setup, run_environment env = host_independent()) {
     std::ostringstream out;
     std::ostringstream err;
     env.out = &out;
-    env.err = &err;
+    env.err = setup.one_stream ? &out : &err;
     env.make_workload = &make_fake;
     const bool large_pages = false;
     const thread_manager manager{setup.threads, {}};
@@ -184,6 +186,12 @@ TEST(RunCoordinator, FailuresBeforeTheLoopStopEveryWorker) {
     EXPECT_TRUE(alloc.result.results.empty());
     EXPECT_EQ(alloc.err, "field allocation failed in thread 2\nfield allocation failed\n");
     EXPECT_EQ(alloc.out.find("initalizing fields"), std::string::npos);
+    // However soon a worker fails, its lines come after the reporter's.
+    plan = {failure_plan::op::allocate, 7, 0};
+    auto early = run({.threads = 8, .one_stream = true});
+    EXPECT_NE(early.out.find("allocating fields.... \nfield allocation failed in thread 7\n"),
+              std::string::npos)
+        << early.out;
 
     plan = {failure_plan::op::initialize, 1, 0};
     auto init = run({.threads = 3});
