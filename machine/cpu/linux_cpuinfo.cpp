@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <tuple>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -56,6 +58,68 @@ std::string_view first_line_value(std::string_view text, std::string_view key, c
 
 // The single-letter RISC-V extensions in the ISA string's canonical order.
 constexpr std::string_view riscv_letter_order = "IEMAFDQLCBKJTPVH";
+
+// The riscv_hwprobe IMA_EXT_0 bits of the multi-letter extensions, as the
+// kernel's <asm/hwprobe.h> (RISCV_HWPROBE_EXT_*) numbers them through Linux
+// 6.12; bits 0-2 are F with D, C and V.
+struct riscv_hwprobe_bit {
+    int bit;
+    std::string_view name;
+};
+constexpr std::array<riscv_hwprobe_bit, 46> riscv_hwprobe_ext_names = {{
+    {3, "ZBA"},     {4, "ZBB"},        {5, "ZBS"},     {6, "ZICBOZ"},       {7, "ZBC"},
+    {8, "ZBKB"},    {9, "ZBKC"},       {10, "ZBKX"},   {11, "ZKND"},        {12, "ZKNE"},
+    {13, "ZKNH"},   {14, "ZKSED"},     {15, "ZKSH"},   {16, "ZKT"},         {17, "ZVBB"},
+    {18, "ZVBC"},   {19, "ZVKB"},      {20, "ZVKG"},   {21, "ZVKNED"},      {22, "ZVKNHA"},
+    {23, "ZVKNHB"}, {24, "ZVKSED"},    {25, "ZVKSH"},  {26, "ZVKT"},        {27, "ZFH"},
+    {28, "ZFHMIN"}, {29, "ZIHINTNTL"}, {30, "ZVFH"},   {31, "ZVFHMIN"},     {32, "ZFA"},
+    {33, "ZTSO"},   {34, "ZACAS"},     {35, "ZICOND"}, {36, "ZIHINTPAUSE"}, {37, "ZVE32X"},
+    {38, "ZVE32F"}, {39, "ZVE64X"},    {40, "ZVE64F"}, {41, "ZVE64D"},      {42, "ZIMOP"},
+    {43, "ZCA"},    {44, "ZCB"},       {45, "ZCD"},    {46, "ZCF"},         {47, "ZCMOP"},
+    {48, "ZAWRS"},
+}};
+
+// The place of an upper-case RISC-V extension name in the ISA string's
+// canonical order: single letters, then Z extensions grouped by the
+// letter that follows the Z, then S and X extensions; names break ties.
+std::tuple<int, std::size_t, std::string_view> riscv_canonical_rank(std::string_view name) {
+    const auto letter_rank = [](char letter) {
+        return std::min(riscv_letter_order.find(letter), riscv_letter_order.size());
+    };
+    if (name.size() == 1) {
+        return {0, letter_rank(name[0]), name};
+    }
+    switch (name.empty() ? '\0' : name[0]) {
+        case 'Z':
+            return {1, letter_rank(name[1]), name};
+        case 'S':
+            return {2, 0, name};
+        case 'X':
+            return {3, 0, name};
+        default:
+            return {4, 0, name};
+    }
+}
+
+std::vector<std::string_view> words_of(std::string_view text) {
+    std::vector<std::string_view> words;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find(' '), text.size());
+        if (end != 0) {
+            words.push_back(text.substr(0, end));
+        }
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return words;
+}
+
+std::string joined(const std::vector<std::string_view>& words) {
+    std::string list;
+    for (const std::string_view word : words) {
+        append_word(list, word);
+    }
+    return list;
+}
 
 // The POWER AT_HWCAP and AT_HWCAP2 names, by bit from the highest down, as
 // the kernel's <asm/cputable.h> (PPC_FEATURE_*, PPC_FEATURE2_*) numbers the
@@ -216,6 +280,48 @@ std::string riscv_hwcap_feature_list(std::uint64_t hwcap) {
         }
     }
     return list;
+}
+
+std::string riscv_hwprobe_feature_list(const riscv_hwprobe_values& probe) {
+    // RISCV_HWPROBE_BASE_BEHAVIOR_IMA
+    if ((probe.base_behavior & 1u) == 0) {
+        return {};
+    }
+    std::vector<std::string_view> names = {"I", "M", "A"};
+    // RISCV_HWPROBE_IMA_FD, _C and _V.
+    if ((probe.ima_ext_0 & 1u) != 0) {
+        names.insert(names.end(), {"F", "D"});
+    }
+    if ((probe.ima_ext_0 & 2u) != 0) {
+        names.push_back("C");
+    }
+    if ((probe.ima_ext_0 & 4u) != 0) {
+        names.push_back("V");
+    }
+    for (const auto& [bit, name] : riscv_hwprobe_ext_names) {
+        if (((probe.ima_ext_0 >> bit) & 1u) != 0) {
+            names.push_back(name);
+        }
+    }
+    std::stable_sort(names.begin(), names.end(), [](std::string_view a, std::string_view b) {
+        return riscv_canonical_rank(a) < riscv_canonical_rank(b);
+    });
+    return joined(names);
+}
+
+std::string riscv_merge_feature_lists(std::string_view list, std::string_view additions) {
+    std::vector<std::string_view> names = words_of(list);
+    for (const std::string_view name : words_of(additions)) {
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            continue;
+        }
+        const auto rank = riscv_canonical_rank(name);
+        const auto after = std::find_if(names.begin(), names.end(), [&](std::string_view other) {
+            return rank < riscv_canonical_rank(other);
+        });
+        names.insert(after, name);
+    }
+    return joined(names);
 }
 
 std::uint64_t device_tree_number(std::string_view bytes) {

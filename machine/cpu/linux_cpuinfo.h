@@ -43,6 +43,29 @@ std::string riscv_isa_feature_list(std::string_view isa);
 /// extension 'A' + n: "I M A F D C V", in the ISA string's canonical order.
 std::string riscv_hwcap_feature_list(std::uint64_t hwcap);
 
+/// The answers of the riscv_hwprobe system call (Linux 6.4 and later) that
+/// name extensions: the RISCV_HWPROBE_KEY_BASE_BEHAVIOR and
+/// RISCV_HWPROBE_KEY_IMA_EXT_0 values for all online cores.
+struct riscv_hwprobe_values {
+    std::uint64_t base_behavior = 0;
+    std::uint64_t ima_ext_0 = 0;
+};
+
+/// The extensions hwprobe reports usable by user space: "I M A" for the IMA
+/// base behaviour, then "F D", "C", "V" and the multi-letter names of the
+/// IMA_EXT_0 bits up to Zawrs (bit 48), in the ISA string's canonical
+/// order ("I M A F D C V ZICBOZ ZBA ZBB ZBS"). Bits without a known name
+/// are left out; nothing at all without the IMA base behaviour, which the
+/// IMA_EXT_0 bits are defined against.
+std::string riscv_hwprobe_feature_list(const riscv_hwprobe_values& probe);
+
+/// A RISC-V feature list with the names of `additions` it lacks inserted at
+/// their canonical places: single letters in the order "IEMAFDQLCBKJTPVH",
+/// then Z extensions by the letter after the Z in that order and then by
+/// name, then S, then X extensions by name. The names of `list` keep their
+/// order, so a kernel's ISA string reads as the kernel prints it.
+std::string riscv_merge_feature_lists(std::string_view list, std::string_view additions);
+
 /// A device-tree cell value: a big-endian 32- or 64-bit number (4 or 8
 /// bytes); 0 for any other length.
 std::uint64_t device_tree_number(std::string_view bytes);

@@ -195,6 +195,34 @@ TEST(RiscvIdentity, CoreFromUarchDeviceTreeOrIdsNeverFromAnotherArchitecture) {
                                        letter('D') | letter('C') | letter('V')),
               "I M A F D C V");
 
+    // riscv_hwprobe: F with D, C and V, then the multi-letter extensions in
+    // the ISA string's order; nothing without the IMA base behaviour.
+    const auto ext = [](int bit) { return std::uint64_t{1} << bit; };
+    const std::uint64_t fd_c_v = ext(0) | ext(1) | ext(2);
+    EXPECT_EQ(riscv_hwprobe_feature_list({1, fd_c_v | ext(3) | ext(4) | ext(5) | ext(6)}),
+              "I M A F D C V ZICBOZ ZBA ZBB ZBS");
+    EXPECT_EQ(riscv_hwprobe_feature_list({1, ext(1) | ext(7) | ext(16) | ext(27) | ext(33) |
+                                                 ext(35) | ext(36) | ext(37) | ext(43) | ext(48) |
+                                                 ext(49) | ext(63)}),
+              "I M A C ZICOND ZIHINTPAUSE ZAWRS ZFH ZCA ZBC ZKT ZTSO ZVE32X");
+    EXPECT_EQ(riscv_hwprobe_feature_list({1, 0}), "I M A");
+    EXPECT_EQ(riscv_hwprobe_feature_list({0, fd_c_v}), "");
+    EXPECT_EQ(riscv_hwprobe_feature_list({2, fd_c_v}), "");
+
+    // The kernel's ISA string stays as printed; hwprobe only adds what it lacks,
+    // each at its canonical place.
+    const std::string isa = riscv_isa_feature_list("rv64imafdcv_zicbom_zicsr_zba_zbb_sstc");
+    EXPECT_EQ(riscv_merge_feature_lists(isa, riscv_hwprobe_feature_list({1, fd_c_v | ext(3)})),
+              isa);
+    EXPECT_EQ(riscv_merge_feature_lists(isa, riscv_hwprobe_feature_list({1, ext(0)})), isa);
+    EXPECT_EQ(riscv_merge_feature_lists(
+                  isa, riscv_hwprobe_feature_list({1, ext(5) | ext(6) | ext(33) | ext(35)})),
+              "I M A F D C V ZICBOM ZICBOZ ZICOND ZICSR ZBA ZBB ZBS ZTSO SSTC");
+    EXPECT_EQ(riscv_merge_feature_lists("I M A F D C",
+                                        riscv_hwprobe_feature_list({1, fd_c_v | ext(4) | ext(27)})),
+              "I M A F D C V ZFH ZBB");
+    EXPECT_EQ(riscv_merge_feature_lists("", "I M A"), "I M A");
+
     // timebase-frequency: a big-endian cell of 32 or 64 bits.
     EXPECT_EQ(device_tree_number(std::string_view("\x00\x3d\x09\x00", 4)), 4'000'000u);
     EXPECT_EQ(device_tree_number(std::string_view("\x00\x00\x00\x00\x01\x31\x2d\x00", 8)),
