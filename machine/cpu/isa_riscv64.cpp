@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 
 #include "machine/cpu/linux_cpuinfo.h"
