@@ -44,39 +44,6 @@ else()
   include(${CMAKE_CURRENT_LIST_DIR}/linux_install.cmake)
 endif()
 
-# The Depends line of a riscv64 package cross-built on Debian 12, into OUT.
-# Debian 12 has no riscv64 archive to install the runtimes from through
-# multiarch, so dpkg-shlibdeps has no riscv64 package to read (the cross
-# tree's own shlibs files name libc6:riscv64 and leave libstdc++6
-# unversioned). The line names the runtimes that the program links (the C
-# library, libstdc++, libgcc_s, and libatomic, linked on riscv64 for
-# std::barrier), each at least at the upstream version of the cross tree's
-# copy that it was linked against: a program needs no symbol version that
-# its library lacks, so that version is enough; it is the C library's
-# release for glibc and GCC's major release for the others. The systems the
-# package is for, Debian 13 and later (and the Debian ports' riscv64), have
-# these or newer ones.
-function(tavro_riscv64_cross_depends out)
-  find_program(TAVRO_DPKG_QUERY dpkg-query REQUIRED)
-  set(depends)
-  foreach(package libatomic1 libc6 libgcc-s1 libstdc++6)
-    execute_process(COMMAND ${TAVRO_DPKG_QUERY} -W -f=\${Version} ${package}-riscv64-cross
-                    OUTPUT_VARIABLE version RESULT_VARIABLE failed ERROR_QUIET)
-    if(failed OR NOT version MATCHES "^([0-9]+)\\.([0-9]+)")
-      message(FATAL_ERROR "No ${package}-riscv64-cross package installed, from which the "
-                          "riscv64 package's Depends line is made")
-    endif()
-    if(package STREQUAL libc6)
-      set(minimum ${CMAKE_MATCH_1}.${CMAKE_MATCH_2})
-    else()
-      set(minimum ${CMAKE_MATCH_1})
-    endif()
-    list(APPEND depends "${package} (>= ${minimum})")
-  endforeach()
-  list(JOIN depends ", " line)
-  set(${out} "${line}" PARENT_SCOPE)
-endfunction()
-
 set(CPACK_PACKAGE_NAME tavro)
 set(CPACK_PACKAGE_VENDOR "The tavro developers")
 set(CPACK_PACKAGE_CONTACT "${TAVRO_MAINTAINER}")
@@ -134,9 +101,16 @@ else()
   # (dpkg-shlibdeps, from dpkg-dev): the C and C++ runtimes, {fmt} being
   # linked in.
   set(CPACK_DEBIAN_TAVRO_PACKAGE_SHLIBDEPS ON)
+  # Debian 12 has no riscv64 archive to install that architecture's runtimes
+  # from: a cross-built riscv64 package takes its Depends line from the
+  # cross tree's packages instead, when CPack runs (cmake/cross_depends.cmake).
   if(TAVRO_ARCH STREQUAL riscv64 AND CMAKE_CROSSCOMPILING)
-    tavro_riscv64_cross_depends(CPACK_DEBIAN_TAVRO_PACKAGE_DEPENDS)
-    set(CPACK_DEBIAN_TAVRO_PACKAGE_SHLIBDEPS OFF)
+    get_target_property(tavro_program_dir tavro RUNTIME_OUTPUT_DIRECTORY)
+    set(CPACK_TAVRO_PROGRAM ${tavro_program_dir}/tavro)
+    set(CPACK_TAVRO_READELF ${CMAKE_READELF})
+    set(CPACK_TAVRO_CROSS_ROOT ${TAVRO_CROSS_ROOT})
+    set(CPACK_TAVRO_CROSS_SUFFIX -riscv64-cross)
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cross_depends.cmake)
   endif()
 
   # The tools are a package of their own so that a machine that only runs
