@@ -101,6 +101,17 @@ else()
   # (dpkg-shlibdeps, from dpkg-dev): the C and C++ runtimes, {fmt} being
   # linked in.
   set(CPACK_DEBIAN_TAVRO_PACKAGE_SHLIBDEPS ON)
+  # Debian 12 has no riscv64 archive to install that architecture's runtimes
+  # from: a cross-built riscv64 package takes its Depends line from the
+  # cross tree's packages instead, when CPack runs (cmake/cross_depends.cmake).
+  if(TAVRO_ARCH STREQUAL riscv64 AND CMAKE_CROSSCOMPILING)
+    get_target_property(tavro_program_dir tavro RUNTIME_OUTPUT_DIRECTORY)
+    set(CPACK_TAVRO_PROGRAM ${tavro_program_dir}/tavro)
+    set(CPACK_TAVRO_READELF ${CMAKE_READELF})
+    set(CPACK_TAVRO_CROSS_ROOT ${TAVRO_CROSS_ROOT})
+    set(CPACK_TAVRO_CROSS_SUFFIX -riscv64-cross)
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cross_depends.cmake)
+  endif()
 
   # The tools are a package of their own so that a machine that only runs
   # the benchmark needs no Python, and one package serves every processor.
