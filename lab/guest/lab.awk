@@ -361,6 +361,7 @@ function kernel_cpus(    n, v, i, c, d, m, nd, j, node, k, level, group, type, m
     for (j = 1; j <= m; j++) {
         k = split(expand(first_line(nd[j] "/cpulist")), v, " ")
         node = nd[j]; sub(/.*node/, "", node)
+        node_list[node] = first_line(nd[j] "/cpulist")
         for (i = 1; i <= k; i++) node_of[v[i]] = node
     }
     k = split(expand(first_line("/sys/devices/cpu_core/cpus")), v, " ")
@@ -376,7 +377,9 @@ function kernel_cpus(    n, v, i, c, d, m, nd, j, node, k, level, group, type, m
             if (level == "3") group = first_line(d "/cache/index" j "/shared_cpu_list")
         }
         if (group == "") group = first_line(d "/topology/cluster_cpus_list")
-        if (group == "") group = c
+        # Neither (POWER and s390x under qemu): no cache that CPUs share,
+        # so the CPUs of the node are one group.
+        if (group == "") group = (c in node_of) ? node_list[node_of[c]] : ranges(online)
         midr = first_line(d "/regs/identification/midr_el1")
         type = midr != "" ? midr : (c in kind_of) ? kind_of[c] : "any"
         print "cpu", c, (c in node_of) ? node_of[c] : 0, first_line(d "/topology/thread_siblings_list"), group, type
