@@ -57,6 +57,39 @@ BEGIN {
     if (what == "arm-brand") { FS = "\t" }
 }
 
+# riscv-isa: the extensions of an ISA string ("rv64imafdc_zicsr_zba"), in
+# lower case: each letter after "rv64" up to the first "_", then each name.
+what == "riscv-isa" {
+    isa = $1
+    if (isa !~ /^rv(32|64)/) exit
+    isa = substr(isa, 5)
+    n = split(isa, parts, "_")
+    out = ""
+    for (i = 1; i <= length(parts[1]); i++) out = out (out == "" ? "" : " ") substr(parts[1], i, 1)
+    for (i = 2; i <= n; i++) if (parts[i] != "") out = out " " parts[i]
+    print out
+    exit
+}
+
+# The "key : value" lines of /proc/cpuinfo (or /proc/sysinfo), the first of
+# each key, blanks trimmed.
+(what == "riscv-brand" || what == "power-brand" || what == "s390x-brand") && /:/ {
+    key = $0; sub(/[ \t]*:.*/, "", key)
+    value = $0; sub(/^[^:]*:[ \t]*/, "", value); sub(/[ \t]+$/, "", value)
+    if (!((FILENAME, key) in info)) info[FILENAME, key] = value
+    file = FILENAME
+}
+# s390x-brand (/proc/sysinfo, then /proc/cpuinfo): the machine types of cpuinfo's "processor N: ... machine =
+# TYPE" and "machine : TYPE" lines.
+what == "s390x-brand" && /machine = / { m = $0; sub(/.*machine = /, "", m); sub(/[ ,].*/, "", m); machines[m] = 1 }
+what == "s390x-brand" && /^machine[ \t]*:/ { m = $0; sub(/^[^:]*:[ \t]*/, "", m); sub(/[ \t]+$/, "", m); machines[m] = 1 }
+
+# power-hwcap: "od -tx8" of /proc/self/auxv, a type and a value a line; the
+# names of AT_HWCAP's (16) and AT_HWCAP2's (26) bits as the kernel's
+# <asm/cputable.h> numbers them and the C library names them, lower case.
+what == "power-hwcap" && $1 ~ /^0*10$/ { hwcap = hex($2) }
+what == "power-hwcap" && $1 ~ /^0*1a$/ { hwcap2 = hex($2) }
+
 # Lines "cpu N NODE SIBLINGS GROUP TYPE" into the expected tree:
 #   node NODE CPUS / group NODE CPUS / core CPUS / levels COUNT
 what == "kernel-tree" && $1 == "cpu" {
@@ -115,6 +148,11 @@ what == "hpet-rate" && /^Clock Event Device: / { device = $4 }
 what == "hpet-rate" && device == "hpet" && /^ mult:/ { mult = $2 }
 what == "hpet-rate" && device == "hpet" && /^ shift:/ { shift = $2 }
 what == "count-cores" && /\|--core id=/ { count++ }
+# "clocksource: tod: mask: 0x... max_cycles: 0x..., max_idle_ns: N ns"
+what == "registered-rate" && index($0, "clocksource: " cs ": mask:") {
+    line = $0; sub(/.*max_cycles: /, "", line); sub(/,.*/, "", line); max_cycles = hex(line)
+    line = $0; sub(/.*max_idle_ns: /, "", line); max_idle = line + 0
+}
 
 # arm-brand: first tavro's names table (implementer, vendor, part, name),
 # then /proc/cpuinfo.
@@ -157,6 +195,36 @@ END {
     if (what == "arch-timer-rate") { sub(/.*running at /, "", line); sub(/MHz.*/, "", line); printf "%d\n", line * 1e6 }
     if (what == "hpet-rate") { if (mult > 0) printf "%d\n", mult * 1e9 / (2 ^ shift); else print 0 }
     if (what == "count-cores") print count + 0
+    if (what == "riscv-brand") {
+        if (info[file, "uarch"] != "") { print info[file, "uarch"]; exit }
+        if (compatible != "" && compatible != "riscv") { print compatible; exit }
+        out = "RISC-V"; n = 0
+        split("mvendorid marchid mimpid", ids, " ")
+        for (i = 1; i <= 3; i++) if (info[file, ids[i]] != "") out = out (n++ ? ", " : " (") ids[i] " " info[file, ids[i]]
+        print out (n ? ")" : "")
+    }
+    if (what == "power-brand") {
+        cpu = info[file, "cpu"]; sub(/,.*/, "", cpu)
+        out = cpu
+        revision = info[file, "revision"]; sub(/[ \t]*\(.*/, "", revision)
+        if (revision != "") out = out ", revision " revision
+        if (info[file, "platform"] != "") out = out ", " info[file, "platform"]
+        print out
+    }
+    if (what == "power-hwcap") {
+        bits("ppc32 ppc64 ppc601 altivec fpu mmu 4xxmac ucache spe efpsingle efpdouble notb power4 " \
+            "power5 power5+ cellbe booke smt ic_snoop arch_2_05 pa6t dfp power6x arch_2_06 vsx archpmu " \
+            "- - - - true_le ppcle", hwcap)
+        bits("arch_2_07 htm dscr ebb isel tar vcrypto htm-nosc arch_3_00 ieee128 darn scv htm-no-suspend " \
+            "arch_3_1 mma", hwcap2)
+        print substr(names_out, 2)
+    }
+    if (what == "s390x-brand") s390x_brand()
+    if (what == "registered-rate") {
+        # clocks_calc_max_nsecs(): max_idle_ns is half the nanoseconds of
+        # max_cycles at the rate lowered by 11 %.
+        if (max_idle > 0) printf "%.0f\n", max_cycles * 0.89 * 1e9 / (2 * max_idle); else print 0
+    }
     if (what == "arm-brand") {
         out = vendor[first_impl]
         for (i = 1; i <= kinds; i++) out = out (i == 1 ? " " : " + ") name[kind[i]]
@@ -223,8 +291,9 @@ function same_facts(    i, a, b) {
     }
 }
 
-# /proc/cpuinfo's flags (x86, under the kernel's names) or Features (arm64)
-# against tavro's feature line, both ways, for the names both know.
+# The kernel's features (x86: /proc/cpuinfo's flags, under the kernel's
+# names; elsewhere the names of kernel_features in the checks) against
+# tavro's feature line, both ways; on x86 for the names both know.
 function features(    n, v, i, map, k, have, shown, x86, name, flag) {
     n = split(flags, v, " ")
     for (i = 1; i <= n; i++) have[v[i]] = 1
@@ -263,6 +332,9 @@ function timer(    want, rate_shown, names, i, n, named) {
     else if (cs == "hpet") want = "HPET"
     else if (cs == "acpi_pm") want = "ACPI"
     else if (cs == "arch_sys_counter") want = "generic timer"
+    else if (cs == "riscv_clocksource") want = "RISC-V timer"
+    else if (cs == "timebase") want = "timebase"
+    else if (cs == "tod") want = "TOD clock"
     else want = "unknown"
     n = split(want, names, "|")
     for (i = 1; i <= n; i++) if (names[i] == source) named = 1
@@ -289,6 +361,7 @@ function kernel_cpus(    n, v, i, c, d, m, nd, j, node, k, level, group, type, m
     for (j = 1; j <= m; j++) {
         k = split(expand(first_line(nd[j] "/cpulist")), v, " ")
         node = nd[j]; sub(/.*node/, "", node)
+        node_list[node] = first_line(nd[j] "/cpulist")
         for (i = 1; i <= k; i++) node_of[v[i]] = node
     }
     k = split(expand(first_line("/sys/devices/cpu_core/cpus")), v, " ")
@@ -304,7 +377,9 @@ function kernel_cpus(    n, v, i, c, d, m, nd, j, node, k, level, group, type, m
             if (level == "3") group = first_line(d "/cache/index" j "/shared_cpu_list")
         }
         if (group == "") group = first_line(d "/topology/cluster_cpus_list")
-        if (group == "") group = c
+        # Neither (POWER and s390x under qemu): no cache that CPUs share,
+        # so the CPUs of the node are one group.
+        if (group == "") group = (c in node_of) ? node_list[node_of[c]] : ranges(online)
         midr = first_line(d "/regs/identification/midr_el1")
         type = midr != "" ? midr : (c in kind_of) ? kind_of[c] : "any"
         print "cpu", c, (c in node_of) ? node_of[c] : 0, first_line(d "/topology/thread_siblings_list"), group, type
@@ -325,4 +400,39 @@ function copy(    n, v, i, line, out) {
             if (v[i] != "/proc/cpuinfo" || line !~ /^(cpu MHz|bogomips|BogoMIPS)[ \t]*:/) print line > out
         close(v[i]); close(out)
     }
+}
+
+# A hexadecimal number, with or without "0x" (exact up to 2^53).
+function hex(text,    i, v) {
+    text = tolower(text); sub(/^0x/, "", text)
+    v = 0
+    for (i = 1; i <= length(text); i++) v = v * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
+    return v
+}
+
+# Appends to names_out the names of the set bits of a 32-bit word, the
+# first name the highest bit ("-": no name).
+function bits(names, word,    n, v, i, bit) {
+    n = split(names, v, " ")
+    bit = 2147483648
+    for (i = 1; i <= n; i++) {
+        if (int(word / bit) % 2 == 1 && v[i] != "-") names_out = names_out " " v[i]
+        bit /= 2
+    }
+}
+
+# /proc/sysinfo's maker and machine type, which every "machine" field of
+# cpuinfo repeats, against tavro's brand: the maker, the type's model name
+# and the type in brackets, or "MAKER machine type TYPE" for a type tavro
+# has no name of. Prints the brand when it agrees, else what it should be.
+function s390x_brand(    maker, type, sysinfo, m, tail) {
+    sysinfo = ARGV[1]
+    maker = info[sysinfo, "Manufacturer"]; type = info[sysinfo, "Type"]
+    for (m in machines) if (m != type) { print "sysinfo type " type ", cpuinfo machine " m; return }
+    if (maker == "" || type == "") { print "no maker or type in /proc/sysinfo"; return }
+    tail = " (" type ")"
+    if (got == maker " machine type " type ||
+        (index(got, maker " ") == 1 && length(got) > length(maker tail) + 1 &&
+         substr(got, length(got) - length(tail) + 1) == tail)) print got
+    else print maker " <model of " type ">" tail
 }

@@ -123,13 +123,13 @@ std::string joined(const std::vector<std::string_view>& words) {
 
 // The POWER AT_HWCAP and AT_HWCAP2 names, by bit from the highest down, as
 // the kernel's <asm/cputable.h> (PPC_FEATURE_*, PPC_FEATURE2_*) numbers the
-// bits and the C library names them (LD_SHOW_AUXV). Empty: no name.
+// bits and the C library names them (LD_SHOW_AUXV: "notb", "ic_snoop").
+// Empty: no name.
 constexpr std::array<std::string_view, 32> power_hwcap_names = {
-    "PPC32",   "PPC64",   "PPC601",    "ALTIVEC",   "FPU",          "MMU",       "4XXMAC",
-    "UCACHE",  "SPE",     "EFPSINGLE", "EFPDOUBLE", "NO_TB",        "POWER4",    "POWER5",
-    "POWER5+", "CELLBE",  "BOOKE",     "SMT",       "ICACHE_SNOOP", "ARCH_2_05", "PA6T",
-    "DFP",     "POWER6X", "ARCH_2_06", "VSX",       "ARCHPMU",      "",          "",
-    "",        "",        "TRUE_LE",   "PPCLE",
+    "PPC32", "PPC64",     "PPC601",    "ALTIVEC",   "FPU",    "MMU",    "4XXMAC",  "UCACHE",
+    "SPE",   "EFPSINGLE", "EFPDOUBLE", "NOTB",      "POWER4", "POWER5", "POWER5+", "CELLBE",
+    "BOOKE", "SMT",       "IC_SNOOP",  "ARCH_2_05", "PA6T",   "DFP",    "POWER6X", "ARCH_2_06",
+    "VSX",   "ARCHPMU",   "",          "",          "",       "",       "TRUE_LE", "PPCLE",
 };
 constexpr std::array<std::string_view, 32> power_hwcap2_names = {
     "ARCH_2_07",

@@ -122,7 +122,7 @@ std::uint64_t run_memory_need(std::uint64_t threads, std::uint64_t grid_bytes,
     std::uint64_t besides = 0;
     std::uint64_t need = 0;
     if (__builtin_mul_overflow(threads, grid_bytes, &grids) ||
-        __builtin_mul_overflow(threads, thread_memory_allowance, &besides) ||
+        __builtin_mul_overflow(threads, thread_memory_need(page_size), &besides) ||
         __builtin_add_overflow(besides, process_memory_reserve, &besides) ||
         __builtin_add_overflow(grids, besides, &need) ||
         __builtin_add_overflow(need, page_table_bytes(grids, page_size), &need)) {

@@ -97,6 +97,14 @@ std::uint64_t free_huge_page_bytes(std::string_view meminfo_text, std::uint64_t 
 inline constexpr std::uint64_t thread_memory_allowance = 256 * 1024;
 inline constexpr std::uint64_t process_memory_reserve = 4 * 1024 * 1024;
 
+/// What a thread needs besides its grids with pages of `page_size`: the
+/// pages it touches cost a page each, so with pages larger than 4 KiB it
+/// takes more than thread_memory_allowance (about 2.4 MiB a thread
+/// measured with 64 KiB pages, on POWER): 48 pages, at least the allowance.
+constexpr std::uint64_t thread_memory_need(std::uint64_t page_size) {
+    return page_size > thread_memory_allowance / 48 ? 48 * page_size : thread_memory_allowance;
+}
+
 /// Bytes of page tables that mapping `bytes` in pages of `page_size` takes:
 /// one 8-byte entry per page at the lowest level and the tables above it,
 /// each level rounded up to whole table pages. 0 for a `page_size` of 0.
@@ -104,7 +112,7 @@ std::uint64_t page_table_bytes(std::uint64_t bytes, std::uint64_t page_size);
 
 /// What a run of `threads` threads with `grid_bytes` of grids each needs of
 /// physical memory: the grids, what each thread needs besides them
-/// (thread_memory_allowance), the process reserve, and the page tables that
+/// (thread_memory_need), the process reserve, and the page tables that
 /// map the grids in pages of `page_size`. The largest value when the sum
 /// does not fit in 64 bits.
 std::uint64_t run_memory_need(std::uint64_t threads, std::uint64_t grid_bytes,

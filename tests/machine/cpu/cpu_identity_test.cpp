@@ -249,6 +249,8 @@ TEST(PowerIdentity, CoreRevisionAndPlatformOrTheIsaLevel) {
     EXPECT_EQ(power_hwcap_list(0x5800'0082, 0x80c2'0000),
               "PPC64 ALTIVEC FPU VSX TRUE_LE ARCH_2_07 ARCH_3_00 IEEE128 MMA");
     EXPECT_EQ(power_hwcap_list(0x30, 0x1), "");
+    // The names the C library prints for PPC_FEATURE_NO_TB and _ICACHE_SNOOP.
+    EXPECT_EQ(power_hwcap_list(0x0010'2000, 0), "NOTB IC_SNOOP");
 }
 
 TEST(S390xIdentity, MachineTypeFromSysinfoOrCpuinfo) {

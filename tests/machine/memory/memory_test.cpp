@@ -165,6 +165,14 @@ TEST(RunMemoryNeed, CountsGridsThreadsProcessAndPageTables) {
     EXPECT_GT(threads_that_fit(top, 1, page, top), 0u);
     EXPECT_EQ(threads_that_fit(0, grid, page, 64), 0u);
     EXPECT_EQ(threads_that_fit(available, 0, page, 64), 0u);
+
+    // With 64 KiB pages a thread's own pages take 3 MiB; up to 4 KiB pages
+    // (and 5 KiB, still below 48 pages of the allowance) the allowance.
+    EXPECT_EQ(thread_memory_need(4096), thread_memory_allowance);
+    EXPECT_EQ(thread_memory_need(5 * 1024), thread_memory_allowance);
+    EXPECT_EQ(thread_memory_need(65536), 3 * mib);
+    EXPECT_EQ(run_memory_need(2, grid, 65536),
+              2 * grid + 2 * 3 * mib + process_memory_reserve + page_table_bytes(2 * grid, 65536));
 }
 
 TEST(FreeHugePageBytes, CountsFreeUnreservedAndSurplusPages) {

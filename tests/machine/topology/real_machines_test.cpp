@@ -283,12 +283,14 @@ std::optional<std::vector<std::uint32_t>> cpuset_cpus(const fs::path& root) {
     return std::nullopt;
 }
 
-/// Arm trees follow the Arm rules of the reader; all others the x86 ones.
+/// Arm and RISC-V trees follow the Arm rules of the reader, as riscv64
+/// builds do; all others (x86, POWER, s390x) the x86 ones.
 sysfs_rules rules_of(const fs::path& root) {
     const auto cpuinfo = read_bytes(root / "proc/cpuinfo");
     const bool arm = (cpuinfo && cpuinfo->find("CPU implementer") != std::string::npos) ||
                      fs::exists(root / "sys/devices/system/cpu/cpu0/regs/identification/midr_el1");
-    return arm ? sysfs_rules::arm64 : sysfs_rules::x86;
+    const bool riscv = cpuinfo && cpuinfo->find("\nisa\t\t: rv") != std::string::npos;
+    return arm || riscv ? sysfs_rules::arm64 : sysfs_rules::x86;
 }
 
 /// The one folder an archive holds (its name need not be the archive's).
